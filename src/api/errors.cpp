@@ -1,0 +1,89 @@
+// Messages of the library's status codes. The texts are part of the
+// interface (applications compare them), spelling and spacing included.
+#include <cstring>
+
+#include "KORVAX.h"
+#include "api/errors.h"
+
+const char errmsg[KORVAX_ERRMSG_COUNT][256] = {
+    "VISA_IO:Load winsock error",
+    "VISA_IO:Invalid VISA_IO",
+    "VISA_IO:Bind port fail, Please check the port is in use",
+    "VISA_IO:Set timeout fail",
+    "VISA_IO:Network communicate fail,Send data fail",
+    "VISA_IO:Network communicate fail,Receive data fail",
+    "VISA_IO:Close VISA_IO fail,invalid VISA_IO handle",
+    "Matrix row value out of range",
+    "Matrix column value out of range",
+    "Matrix state value out of range",
+    "VISA_IO:IP address conflict",
+    "Matrix Array size error",
+    "ErrorCode error",
+    "Can not found physics location",
+    "Card in place set error",
+    "Online Update file open fail",
+    "No Type0 card",
+    "Card requires newer driver",
+    "Spi loop back fail",
+    "Online update check fail",
+    "MCU Software Version is not Supported or Hardware Does Not Support This Function",
+    "Point Definition Error ",
+    "RF Device Type Error",
+    "Handle Error, Not Found This Handle or ResourceName",
+    "No Type1 card Exists",
+    "No Type2 card Exists",
+    "Unknown CardType",
+    "Device Type 2 Not Recognized",
+    "Input SN_Num Error",
+    "SN_Num Unset",
+    "Relay Closure Limit Exceeded",
+    "Bad IP Address",
+    "Bad Input HardWare Number",
+    "Bad Input Slot Number",
+    "Chassis Num error",
+    "malloc error",
+    "Parallel signal timeout",
+    "Bad Input Port Number",
+    "parameter error",
+    "Bad Model Number",
+    "Local/Remote Control Mode Conflict",
+    "Now In Same Control Mode",
+    "Bad Input subUnit Number",
+    "Invalid Mode",
+    "Could not create file mapping object",
+    "Shared memory is not mapped",
+    "Data size exceeds shared memory capacity",
+    "This Port Number is Invalid",
+    "Resource is not present in the system",
+    "USB Error: Adapter card failed to connect. Check connection",
+    "Invalid GPIB Address, Please check the GPIB address between 1~30",
+    "Invalid Baudrate, Please set the baudrate:9600/19200/38400/57600/115200",
+    "Invalid IP Communication Mode Setting, Please set the IP Communication Mode: 0/1 (ManualIP/AutoIP)",
+    "Error caused by VISA API",
+};
+
+extern "C" KORVAX_API int32_t KORVAX_ErrorCodeToMessage(int64_t code, char *message,
+                                                        uint64_t size) {
+    if (code >= -9999 || message == nullptr) return KORVAX_ERR_ERROR_CODE;
+    int64_t index = -code - 10000;
+    // VISA statuses are far below our range: they all read as a VISA error.
+    if (index > KORVAX_ERRMSG_COUNT - 1) index = KORVAX_ERRMSG_COUNT - 1;
+    const char *text = errmsg[index];
+    const uint64_t len = std::strlen(text);
+    if (size > len) {
+        std::memcpy(message, text, len + 1);
+    } else if (size > 0) {
+        std::memcpy(message, text, size - 1);
+        message[size - 1] = '\0';
+    }
+    return 0;
+}
+
+namespace korvax {
+const char *errorText(int32_t code) {
+    if (code >= -9999) return "";
+    int64_t index = -static_cast<int64_t>(code) - 10000;
+    if (index > KORVAX_ERRMSG_COUNT - 1) index = KORVAX_ERRMSG_COUNT - 1;
+    return errmsg[index];
+}
+}  // namespace korvax

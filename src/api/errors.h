@@ -1,0 +1,17 @@
+#pragma once
+
+#include <stdint.h>
+
+#include "base/export.h"
+
+#define KORVAX_ERRMSG_COUNT 54
+
+// Entry n is the message of code -10000 - n, zero-padded to 256 bytes.
+KORVAX_INTERNAL const char errmsg[KORVAX_ERRMSG_COUNT][256];
+
+#ifdef __cplusplus
+namespace korvax {
+// Message of a code (the VISA text for codes below -10053, "" for -9999 and up).
+const char *errorText(int32_t code);
+}  // namespace korvax
+#endif

@@ -1,0 +1,74 @@
+#include "connection/VISAconnection.h"
+
+#include <cstring>
+
+#include "connection/visa_loader.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Serialises whole exchanges of the locked path across every chassis.
+korvax::platform::Mutex exchangeLock;
+
+bool isErrorReport(const uint8_t *reply) {
+    return reply[0] == 0xFF && reply[1] == 0xFF && reply[2] == 0xFF && reply[3] == 0xFF;
+}
+
+int32_t writeThenRead(uint32_t handle, const uint8_t *request, int32_t length, uint8_t *reply,
+                      korvax::platform::Mutex *lock) {
+    ViUInt32 count = 0;
+    if (lock) lock->lock();
+    if (korvax::visa::write(handle, request, static_cast<ViUInt32>(length), &count) < 0) {
+        if (lock) lock->unlock();
+        return KORVAX_ERR_SEND;
+    }
+    count = 0;
+    const ViStatus st = korvax::visa::read(handle, reply, KORVAX_RX_SIZE, &count);
+    if (lock) lock->unlock();
+    if (st < 0) return KORVAX_ERR_RECEIVE;
+    // The error report is judged on the first four bytes of the buffer even
+    // after a shorter read: that is how the instrument's firmware expects it.
+    if (isErrorReport(reply)) return KORVAX_ERR_USB_ADAPTER;
+    return static_cast<int32_t>(count);
+}
+
+}  // namespace
+
+int32_t SendRecvMsg(uint32_t handle, const uint8_t *request, int32_t length, uint8_t *reply) {
+    if (handle == 0 || request == nullptr || reply == nullptr || length <= 0)
+        return KORVAX_ERR_SEND;
+    return writeThenRead(handle, request, length, reply, nullptr);
+}
+
+int32_t SendRecvMsgLock(uint32_t handle, const uint8_t *request, int32_t length, uint8_t *reply) {
+    if (handle == 0 || request == nullptr || reply == nullptr || length <= 0)
+        return KORVAX_ERR_SEND;
+    return writeThenRead(handle, request, length, reply, &exchangeLock);
+}
+
+uint32_t checkSum(const uint8_t *data, uint64_t length) {
+    if (data == nullptr) return 0;
+    uint32_t sum = 0;
+    for (uint64_t i = 0; i < length; ++i) sum += data[i];
+    return sum;
+}
+
+namespace korvax {
+
+void beginRequest(ChassisInfo &c, uint8_t command, uint8_t argument, bool clearReply) {
+    std::memset(c.txBuf, 0, sizeof c.txBuf);
+    if (clearReply) std::memset(c.rxBuf, 0, sizeof c.rxBuf);
+    c.txBuf[0] = command;
+    c.txBuf[1] = argument;
+}
+
+int32_t exchange(ChassisInfo &c, int32_t length) {
+    return SendRecvMsg(c.vi, c.txBuf, length, c.rxBuf);
+}
+
+int32_t query(ChassisInfo &c, uint8_t command, uint8_t argument, bool clearReply) {
+    beginRequest(c, command, argument, clearReply);
+    return exchange(c, 4);
+}
+
+}  // namespace korvax

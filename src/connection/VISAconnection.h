@@ -1,0 +1,71 @@
+// The binary request/reply exchange with a chassis.
+//
+// Every operation writes one request frame with a single viWrite and reads
+// one reply of at most 400 bytes with a single viRead. Frame: byte 0 the
+// command, byte 1 the argument, bytes 2-3 a little-endian word (payload
+// length of relay-state frames, else 0), then little-endian 16-bit payload
+// words. A reply whose first four bytes are all 0xFF is the instrument's
+// error report.
+#pragma once
+
+#include <stdint.h>
+
+#include "base/export.h"
+#include "base/records.h"
+
+// Writes length bytes of request to the session and reads the reply into
+// reply (400 bytes). Returns the reply's byte count, or -10004 (bad argument
+// or write failure), -10005 (read failure), -10049 (error report).
+KORVAX_INTERNAL int32_t SendRecvMsg(uint32_t handle, const uint8_t *request, int32_t length,
+                                    uint8_t *reply);
+// As SendRecvMsg, with write and read in one critical section shared by all
+// chassis, so that relay-state frames of different threads never interleave.
+KORVAX_INTERNAL int32_t SendRecvMsgLock(uint32_t handle, const uint8_t *request, int32_t length,
+                                        uint8_t *reply);
+// Sum of the bytes modulo 2^32; 0 for a null pointer.
+KORVAX_INTERNAL uint32_t checkSum(const uint8_t *data, uint64_t length);
+
+#ifdef __cplusplus
+namespace korvax {
+
+// Command numbers of the binary protocol.
+enum Command : uint8_t {
+    kCmdSetSerial = 2,
+    kCmdGetControlMode = 5,
+    kCmdSetControlMode = 6,
+    kCmdSlotInfo = 8,
+    kCmdBoardDetect = 10,
+    kCmdVersion = 11,
+    kCmdLoopBackOrUpdate = 12,
+    kCmdSetIP = 13,
+    kCmdReset = 14,
+    kCmdRfCardKind = 17,
+    kCmdRelayState = 19,
+    kCmdSetGPIB = 20,
+    kCmdSetBaud = 21,
+    kCmdGetGPIB = 22,
+    kCmdGetBaud = 23,
+    kCmdGetIP = 24,
+    kCmdGetLANMode = 25,
+    kCmdSetCardSerialBase = 31,  // + slot 1..6
+    kCmdSetLANMode = 48,
+    kCmdCommVersion = 49,
+    kCmdRelayStateLarge = 67,
+};
+
+// Little-endian payload word k of a frame (bytes 2k, 2k+1).
+inline void setWord(uint8_t *frame, int k, uint16_t value) {
+    frame[2 * k] = static_cast<uint8_t>(value & 0xFF);
+    frame[2 * k + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+// Clears txBuf (and rxBuf when asked) and writes the command and argument
+// bytes; the caller adds payload words with setWord(c.txBuf, ...).
+void beginRequest(ChassisInfo &c, uint8_t command, uint8_t argument = 0, bool clearReply = false);
+// Exchanges the first length bytes of txBuf without the lock.
+int32_t exchange(ChassisInfo &c, int32_t length);
+// A 4-byte request without payload: begin + exchange.
+int32_t query(ChassisInfo &c, uint8_t command, uint8_t argument = 0, bool clearReply = false);
+
+}  // namespace korvax
+#endif

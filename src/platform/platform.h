@@ -1,0 +1,51 @@
+// The thin layer over what differs between the Linux and Windows builds:
+// a process-wide mutex that needs no run-time initialisation, sleeping, and
+// a monotonic clock. POSIX code lives in posix.cpp, the Windows slot in
+// win32.cpp (compiled only there).
+#pragma once
+
+#include <cstdint>
+
+#if defined(_WIN32)
+#  include <windows.h>
+#else
+#  include <pthread.h>
+#endif
+
+namespace korvax::platform {
+
+// A mutex that is usable from load on (constant-initialised), so that no
+// first-use initialisation can race with a thread already holding it.
+class Mutex {
+public:
+    constexpr Mutex() noexcept = default;
+    Mutex(const Mutex &) = delete;
+    Mutex &operator=(const Mutex &) = delete;
+    void lock() noexcept;
+    void unlock() noexcept;
+
+private:
+#if defined(_WIN32)
+    SRWLOCK lock_ = SRWLOCK_INIT;
+#else
+    pthread_mutex_t lock_ = PTHREAD_MUTEX_INITIALIZER;
+#endif
+};
+
+class LockGuard {
+public:
+    explicit LockGuard(Mutex &m) noexcept : m_(m) { m_.lock(); }
+    ~LockGuard() { m_.unlock(); }
+    LockGuard(const LockGuard &) = delete;
+    LockGuard &operator=(const LockGuard &) = delete;
+
+private:
+    Mutex &m_;
+};
+
+// Whole seconds, as the instruments' settle times are specified.
+unsigned sleepSeconds(unsigned seconds) noexcept;
+// Monotonic time in seconds.
+double monotonicSeconds() noexcept;
+
+}  // namespace korvax::platform
