@@ -1,0 +1,21 @@
+// Steps shared by several exported operations.
+#pragma once
+
+#include <stdint.h>
+
+#include "base/records.h"
+
+namespace korvax {
+
+// Command 11 with both buffers cleared; updates fwMajor / fwMinor (RQ520
+// family: from reply bytes 4-5 when either is non-zero, else bytes 2-3).
+// Returns the exchange's status (negative on failure).
+int32_t refreshVersion(ChassisInfo &c);
+
+// Record of a handle, or nullptr.
+inline ChassisInfo *chassisOf(uint32_t handle) {
+    ChassisInfo *c = nullptr;
+    return FindChassis(handle, &c) >= 0 ? c : nullptr;
+}
+
+}  // namespace korvax

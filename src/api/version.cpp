@@ -1,0 +1,23 @@
+#include <cstring>
+
+#include "api/operations.h"
+#include "connection/VISAconnection.h"
+
+namespace korvax {
+
+int32_t refreshVersion(ChassisInfo &c) {
+    const int32_t st = query(c, kCmdVersion, 0, /*clearReply=*/true);
+    if (st < 0) return st;
+    // RQ520-family controllers report their own version in the second pair
+    // and leave it zero on older firmware.
+    if (isRQ520Family(c) && (c.rxBuf[4] != 0 || c.rxBuf[5] != 0)) {
+        c.fwMajor = c.rxBuf[4];
+        c.fwMinor = c.rxBuf[5];
+    } else {
+        c.fwMajor = c.rxBuf[2];
+        c.fwMinor = c.rxBuf[3];
+    }
+    return st;
+}
+
+}  // namespace korvax

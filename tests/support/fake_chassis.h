@@ -1,0 +1,91 @@
+// Puts a chassis record in the registry without discovery: a session of the
+// scripted VISA, the model's slot counts and card types, and the state the
+// first connect leaves (presence unknown, cascade relays 0xFF). Tests of
+// single operations start from here; discovery has tests of its own.
+#pragma once
+
+#include <cstring>
+#include <string>
+
+#include "base/records.h"
+#include "fakevisa/fake_visa.h"
+
+namespace testsupport {
+
+struct FakeChassis {
+    ChassisInfo *rec = nullptr;
+    fakevisa::Resource *res = nullptr;
+    uint32_t handle = 0;
+    std::string rsrc;
+};
+
+// Model-table values of one chassis model.
+inline void applyModel(ChassisInfo &c, uint16_t model) {
+    c.typeCode = c.deviceType = model;
+    SubUnitInfo *s = c.subUnits;
+    switch (model) {
+    case KORVAX_MODEL_RQ520:
+    case KORVAX_MODEL_RQ520B:
+        c.slotTotal = 6;
+        s[0].slotCount = 5;
+        s[0].boardType = 0;
+        s[1].slotCount = 1;
+        s[2].slotCount = 1;
+        s[2].boardType = model == KORVAX_MODEL_RQ520 ? 11 : 12;
+        break;
+    case KORVAX_MODEL_RQ521:
+        c.slotTotal = 4;
+        s[0].slotCount = 4;
+        s[0].boardType = 1;
+        break;
+    case KORVAX_MODEL_RQ522:
+        c.slotTotal = 21;
+        s[0].slotCount = 21;
+        s[0].boardType = 2;
+        break;
+    default:  // RQ523, RQ523B
+        c.slotTotal = 1;
+        s[0].slotCount = 1;
+        s[0].boardType = 3;
+        break;
+    }
+}
+
+// Clears the registry and the scripted VISA, then installs one chassis of
+// the given model as record `index`.
+inline FakeChassis installChassis(uint16_t model, int index = 0,
+                                  const std::string &rsrc = "TCPIP0::192.168.1.5::INSTR") {
+    fakevisa::reset();
+    std::memset(globalChassisInfo, 0, sizeof globalChassisInfo);
+    FakeChassis f;
+    f.rsrc = rsrc;
+    f.res = &fakevisa::add(rsrc);
+    ViSession rm = 0;
+    viOpenDefaultRM(&rm);
+    viOpen(rm, rsrc.c_str(), 0, 0, &f.handle);
+    ChassisInfo &c = globalChassisInfo[index];
+    std::strncpy(c.rsrcName, rsrc.c_str(), sizeof c.rsrcName - 1);
+    c.vi = f.handle;
+    applyModel(c, model);
+    for (auto &s : c.subUnits) {
+        std::memset(s.slotPresent, 0xFF, sizeof s.slotPresent);
+        std::memset(s.cardSlot, 0xFF, sizeof s.cardSlot);
+        std::memset(s.cascadeState, 0xFF, sizeof s.cascadeState);
+    }
+    c.connected = 1;
+    f.rec = &c;
+    fakevisa::clearEvents();
+    return f;
+}
+
+// A reply of n bytes (default 16) with the given bytes set.
+inline fakevisa::Bytes reply(std::initializer_list<std::pair<int, uint8_t>> bytes, size_t n = 16) {
+    fakevisa::Bytes r(n, 0);
+    for (auto [i, v] : bytes) {
+        if (static_cast<size_t>(i) >= r.size()) r.resize(i + 1, 0);
+        r[i] = v;
+    }
+    return r;
+}
+
+}  // namespace testsupport
