@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "base/records.h"
+#include "platform/platform.h"
 
 namespace korvax {
 
@@ -11,6 +12,10 @@ namespace korvax {
 // family: from reply bytes 4-5 when either is non-zero, else bytes 2-3).
 // Returns the exchange's status (negative on failure).
 int32_t refreshVersion(ChassisInfo &c);
+
+// The API-module lock: serialises a baud-rate change (the instrument and
+// the session must switch together). Usable from load on.
+platform::Mutex &apiMutex();
 
 // Record of a handle, or nullptr.
 inline ChassisInfo *chassisOf(uint32_t handle) {

@@ -1,6 +1,7 @@
 // The chassis registry and the library-wide state.
 #include <cstring>
 
+#include "api/operations.h"
 #include "base/records.h"
 
 ChassisInfo globalChassisInfo[KORVAX_REGISTRY_SIZE] = {};
@@ -38,3 +39,10 @@ int32_t FindIdleChassis(void) {
 extern "C" KORVAX_API void KORVAX_GetLibVersion(char *version) {
     if (version) std::memcpy(version, KORVAX_LIB_VERSION, sizeof KORVAX_LIB_VERSION);
 }
+
+namespace korvax {
+platform::Mutex &apiMutex() {
+    static platform::Mutex m;
+    return m;
+}
+}  // namespace korvax
