@@ -205,7 +205,8 @@ KORVAX_API int32_t KORVAX_GetCardSize(const char *name, char *size);
 
 /* ---- communication and control settings --------------------------------- */
 
-/** Sets the instrument's IP address (192.168.1.x, x not 200 or 255). Returns 0 or an error. */
+/** Sets the instrument's IP address (192.168.1.x, x not 200 or 255). Returns 0, -10031 for a refused
+ *  address, or an error. Null pointers given to any setting or query give -10038. */
 KORVAX_API int32_t KORVAX_SetIPAddress(uint32_t handle, const char *address);
 /** Reads the IP address as "a.b.c.d" (buffer of at least 16 bytes). RQ521 only. */
 KORVAX_API int32_t KORVAX_GetCOMMIPAddr(uint32_t handle, char *address);
@@ -230,7 +231,9 @@ KORVAX_API int32_t KORVAX_SetControlMode(uint32_t handle, uint32_t mode);
 
 /** Declares the fitted sub-unit 0 boards (mask 1..31) and checks them by loop-back. */
 KORVAX_API int32_t KORVAX_BoardInPlace(uint32_t handle, int32_t mask);
-/** Presence of every slot (states[j] 0 or 1, *count = slot total). Returns the reply byte count or an error. */
+/** Presence of every slot: states[j] = 1 when slot j holds a board; *count = the chassis's slot total
+ *  (4 RQ521, 6 RQ520/RQ520B, 21 RQ522, 1 RQ523/RQ523B); states must hold that many (21 always suffice).
+ *  Returns the reply's byte count, -10038 for a null pointer, or an error (the states are then meaningless). */
 KORVAX_API int32_t KORVAX_BoardInPlaceInfo(uint32_t handle, uint32_t *states, uint32_t *count);
 /** Rescans the boards of a sub-unit from the hardware. Returns 0 or an error. */
 KORVAX_API int32_t KORVAXBoardInPlaceHDW(uint32_t handle, uint32_t subUnit);
