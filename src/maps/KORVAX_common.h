@@ -40,7 +40,8 @@ enum RelayGroup {
 // Builds every table (same values each time; safe from any thread).
 KORVAX_INTERNAL void InitPointInfo(void);
 // Copies the relay of (boardType, group, row, col) into *out; an unknown
-// board type or group leaves *out untouched. Always returns 0.
+// board type or group, or a row or column outside the table, leaves *out
+// untouched. Always returns 0.
 KORVAX_INTERNAL int32_t GetPoint(uint32_t boardType, int32_t group, uint32_t row, uint32_t col,
                                  PointLocation *out);
 // True for board types 4, 5, 6, and for type 10 below row 8.
