@@ -31,6 +31,7 @@ struct State {
     std::map<ViObject, bool> managers;
     std::map<ViObject, FindList> lists;
     std::vector<Event> log;
+    bool logging = true;
     std::string expression;
     ViStatus openRMStatus = VI_SUCCESS;
     ViObject next = 0x1000;
@@ -40,6 +41,10 @@ struct State {
 State &state() {
     static State s;
     return s;
+}
+
+void record(State &s, Event e) {
+    if (s.logging) s.log.push_back(std::move(e));
 }
 
 const Bytes kIdn = {'*', 'I', 'D', 'N', '?', '\n'};
@@ -65,6 +70,13 @@ void reset() {
     s.openRMStatus = VI_SUCCESS;
     s.next = 0x1000;
     s.lastSession.clear();
+    s.logging = true;
+}
+
+void setLogging(bool on) {
+    auto &s = state();
+    std::lock_guard g(s.lock);
+    s.logging = on;
 }
 
 Resource &add(const std::string &name, const std::string &idn) {
@@ -139,7 +151,7 @@ using namespace fakevisa;
 VISA_EXPORT ViStatus viOpenDefaultRM(ViSession *vi) {
     auto &s = state();
     std::lock_guard g(s.lock);
-    s.log.push_back({Op::OpenRM, "", 0, {}, 0, 0, s.openRMStatus});
+    record(s, {Op::OpenRM, "", 0, {}, 0, 0, s.openRMStatus});
     if (s.openRMStatus < 0) return s.openRMStatus;
     if (!vi) return VI_ERROR_INV_PARAMETER;
     *vi = s.next++;
@@ -152,7 +164,7 @@ VISA_EXPORT ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViFindList *
     auto &s = state();
     std::lock_guard g(s.lock);
     s.expression = expr ? expr : "";
-    s.log.push_back({Op::Find, "", sesn, {}, 0, 0, VI_SUCCESS});
+    record(s, {Op::Find, "", sesn, {}, 0, 0, VI_SUCCESS});
     if (!s.managers.count(sesn)) return VI_ERROR_INV_OBJECT;
     FindList fl;
     for (auto &r : s.resources) fl.names.push_back(r->name);
@@ -171,7 +183,7 @@ VISA_EXPORT ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViFindList *
 VISA_EXPORT ViStatus viFindNext(ViFindList vi, ViChar desc[]) {
     auto &s = state();
     std::lock_guard g(s.lock);
-    s.log.push_back({Op::FindNext, "", vi, {}, 0, 0, VI_SUCCESS});
+    record(s, {Op::FindNext, "", vi, {}, 0, 0, VI_SUCCESS});
     auto it = s.lists.find(vi);
     if (it == s.lists.end()) return VI_ERROR_INV_OBJECT;
     if (it->second.next >= it->second.names.size()) return VI_ERROR_RSRC_NFOUND;
@@ -197,7 +209,7 @@ VISA_EXPORT ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode, ViUI
         s.sessions[id] = fresh;
         s.lastSession[rsrc] = id;
     }
-    s.log.push_back({Op::Open, rsrc, id, {}, 0, 0, st});
+    record(s, {Op::Open, rsrc, id, {}, 0, 0, st});
     if (vi) *vi = id;
     return st;
 }
@@ -209,16 +221,16 @@ VISA_EXPORT ViStatus viClose(ViObject vi) {
         // Closing a manager closes every session and find list opened under it.
         for (auto it = s.sessions.begin(); it != s.sessions.end();)
             it = it->second.manager == vi ? s.sessions.erase(it) : std::next(it);
-        s.log.push_back({Op::Close, "", vi, {}, 0, 0, VI_SUCCESS});
+        record(s, {Op::Close, "", vi, {}, 0, 0, VI_SUCCESS});
         return VI_SUCCESS;
     }
     if (s.lists.erase(vi)) return VI_SUCCESS;
     auto it = s.sessions.find(vi);
     if (it == s.sessions.end()) {
-        s.log.push_back({Op::Close, "", vi, {}, 0, 0, VI_ERROR_INV_OBJECT});
+        record(s, {Op::Close, "", vi, {}, 0, 0, VI_ERROR_INV_OBJECT});
         return VI_ERROR_INV_OBJECT;
     }
-    s.log.push_back({Op::Close, it->second.rsrc, vi, {}, 0, 0, VI_SUCCESS});
+    record(s, {Op::Close, it->second.rsrc, vi, {}, 0, 0, VI_SUCCESS});
     s.sessions.erase(it);
     return VI_SUCCESS;
 }
@@ -234,10 +246,10 @@ VISA_EXPORT ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViUInt3
     Bytes request(buf, buf + cnt);
     if (r->failWrites > 0) {
         --r->failWrites;
-        s.log.push_back({Op::Write, sess.rsrc, vi, request, 0, 0, VI_ERROR_IO});
+        record(s, {Op::Write, sess.rsrc, vi, request, 0, 0, VI_ERROR_IO});
         return VI_ERROR_IO;
     }
-    s.log.push_back({Op::Write, sess.rsrc, vi, request, 0, 0, VI_SUCCESS});
+    record(s, {Op::Write, sess.rsrc, vi, request, 0, 0, VI_SUCCESS});
     if (retCnt) *retCnt = cnt;
     sess.hasPending = true;
     if (request == kIdn && !r->idn.empty()) {
@@ -280,7 +292,7 @@ VISA_EXPORT ViStatus viRead(ViSession vi, ViBuf buf, ViUInt32 cnt, ViUInt32 *ret
         if (retCnt) *retCnt = static_cast<ViUInt32>(out.size());
     }
     sess.hasPending = false;
-    s.log.push_back({Op::Read, sess.rsrc, vi, out, 0, cnt, st});
+    record(s, {Op::Read, sess.rsrc, vi, out, 0, cnt, st});
     return st;
 }
 
@@ -297,7 +309,7 @@ VISA_EXPORT ViStatus viSetAttribute(ViObject vi, ViAttr attr, ViAttrState value)
         else
             it->second.baud = value;
     }
-    s.log.push_back({Op::SetAttribute, it->second.rsrc, vi, {}, attr, value, st});
+    record(s, {Op::SetAttribute, it->second.rsrc, vi, {}, attr, value, st});
     return st;
 }
 
@@ -319,6 +331,6 @@ VISA_EXPORT ViStatus viFlush(ViSession vi, ViUInt16 mask) {
     auto it = s.sessions.find(vi);
     if (it == s.sessions.end()) return VI_ERROR_INV_OBJECT;
     if (mask & VI_READ_BUF_DISCARD) it->second.hasPending = false;
-    s.log.push_back({Op::Flush, it->second.rsrc, vi, {}, 0, mask, VI_SUCCESS});
+    record(s, {Op::Flush, it->second.rsrc, vi, {}, 0, mask, VI_SUCCESS});
     return VI_SUCCESS;
 }

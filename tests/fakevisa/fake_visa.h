@@ -53,8 +53,10 @@ struct Event {
     ViStatus status = VI_SUCCESS;
 };
 
-// Forgets every resource, session and logged event.
+// Forgets every resource, session and logged event (logging back on).
 void reset();
+// Benchmarks switch the event log off: it would grow with every call.
+void setLogging(bool on);
 // Declares a resource; the reference stays valid until reset().
 Resource &add(const std::string &name, const std::string &idn = "");
 Resource *find(const std::string &name);

@@ -136,7 +136,6 @@ TEST(Registry, RecordLayout) {
     EXPECT_EQ(sizeof(ChassisInfo::txBuf), 1600u);
     EXPECT_EQ(sizeof(ChassisInfo::rxBuf), 400u);
     EXPECT_EQ(sizeof(SubUnitInfo::userState), 6000u);
-    EXPECT_EQ(first_findrsc, 1);
     EXPECT_EQ(fdtmp, -1);
 }
 

@@ -1,0 +1,98 @@
+// Resolution of one closed crosspoint of sub-unit 0 into the relays that
+// must close: the crosspoint relay and its isolation relays, each as
+// (physical slot, driver word, bit). Shared by the literal frame fill and
+// the fast frame builder, so both place every relay identically.
+#pragma once
+
+#include <stdint.h>
+
+#include "base/records.h"
+#include "maps/KORVAX_common.h"
+#include "relay/relay.h"
+
+namespace korvax {
+
+struct Relay {
+    int32_t slot;
+    int32_t word;
+    int32_t bit;
+};
+
+// Calls sink(Relay) for every relay that closed point p drives. Returns 0,
+// 1 when the point has no present card (nothing driven), or the failing
+// bound check's code.
+template <typename Sink>
+inline int32_t forEachRelayOfPoint(const ChassisInfo &c, const SubUnitInfo &s, uint32_t p,
+                                   Sink &&sink) {
+    const uint32_t perRow = static_cast<uint32_t>(s.slotCount) * s.colCount;
+    if (perRow == 0 || s.colCount == 0) return 1;
+    const int32_t r = static_cast<int32_t>(p / perRow);
+    const uint32_t rest = p % perRow;
+    const uint32_t k = rest / s.colCount;
+    int32_t col = static_cast<int32_t>(rest % s.colCount);
+    // The RQ521 card wires its first six columns in reverse order.
+    if (c.deviceType == KORVAX_MODEL_RQ521 && col <= 5) col = 5 - col;
+    if (k >= KORVAX_SLOTS) return 1;
+    const int32_t slot = s.cardSlot[k];
+    if (slot < 0) return 1;  // no card at that position
+    const int32_t check = CheckPointParam(r, col, 0, s.rowCount, s.colCount);
+    if (check != 0) return check;
+
+    auto drive = [&](int32_t group, int32_t row, int32_t wordOffset, int32_t bitOffset) {
+        PointLocation loc{0, 0};
+        GetPoint(s.boardType, group, static_cast<uint32_t>(row), static_cast<uint32_t>(col), &loc);
+        sink(Relay{slot, loc.word + wordOffset, loc.bit + bitOffset});
+    };
+    switch (s.boardType) {
+    case 0:
+        drive(MATRIX, r, 0, 0);
+        drive(ISO_Y, r, 0, 0);
+        drive(ISO_X, r, 0, 0);
+        break;
+    case 1:
+        drive(MATRIX, r, 0, 0);
+        drive(ISO_Y, r, 0, 0);
+        drive(ISO_X, r, 0, 0);
+        if (r == 4 || r == 5) drive(ISO_CV, r, 0, 0);
+        break;
+    case 2: {
+        // Four rows share one set of table rows; each further group of four
+        // rows sits one card block (wordsPerBoard words) further on, and the
+        // tables count bits from 1.
+        const int32_t offset = (r / 4) * static_cast<int32_t>(s.wordsPerBoard);
+        drive(MATRIX, r % 4, offset, -1);
+        drive(ISO_Y, r % 4, offset, -1);
+        break;
+    }
+    case 3:
+        drive(MATRIX, r, 0, 0);
+        drive(ISO_Y, r, 0, 0);
+        if (r >= 2 && r <= 7) drive(ISO_X, r, 0, 0);
+        if (r >= 6 && r <= 7) drive(ISO_CV, r, 0, 0);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+// The LT relays of an RQ523 that cascadeState asks to close (slot block 0).
+template <typename Sink>
+inline void forEachCascadeRelay(const ChassisInfo &c, const SubUnitInfo &s, Sink &&sink) {
+    if (c.deviceType != KORVAX_MODEL_RQ523) return;
+    for (uint32_t j = 0; j < s.cascadeCount && j < 2; ++j) {
+        if (s.cascadeState[j] != 1) continue;
+        PointLocation loc{0, 0};
+        GetPoint(s.boardType, ISO_LT, j, 0, &loc);
+        sink(Relay{0, loc.word, loc.bit});
+    }
+}
+
+// Frame data area of the literal fill: slot block, word, bit -> one byte.
+constexpr int kDataSlots = 25;
+constexpr int kDataWords = 200;
+constexpr int kDataBytes = kDataSlots * kDataWords * 16;
+// Point-flag area: one byte per point index.
+constexpr int kFlagCount = 40000;
+
+}  // namespace korvax
