@@ -32,8 +32,12 @@ uint64_t fileSize(const char *path) {
 }
 
 }  // namespace
+}  // namespace korvax
 
-int32_t onlineUpdate(uint32_t handle, const char *path, const UpdateProgress &progress) {
+using namespace korvax;
+
+int32_t OnlineUpdateWithProgress(uint32_t handle, const char *path, UpdateProgressFn progress,
+                                 void *context) {
     ChassisInfo *c = chassisOf(handle);
     if (c == nullptr) return KORVAX_ERR_HANDLE;
     if (path == nullptr) return KORVAX_ERR_UPDATE_FILE_OPEN;
@@ -63,7 +67,7 @@ int32_t onlineUpdate(uint32_t handle, const char *path, const UpdateProgress &pr
                                        static_cast<int32_t>(n + kUpdateHeaderSize), c->rxBuf);
         if (st < 0) return st;
         sent += n;
-        if (progress) progress(sent, total);
+        if (progress) progress(sent, total, context);
         // The end of a file whose length is a multiple of 128 is only seen by
         // the next read, so such a file ends with an empty flagged block: the
         // loader always gets exactly one.
@@ -71,8 +75,6 @@ int32_t onlineUpdate(uint32_t handle, const char *path, const UpdateProgress &pr
     }
 }
 
-}  // namespace korvax
-
 extern "C" KORVAX_API int32_t KORVAX_OnlineUpdate(uint32_t handle, const char *path) {
-    return korvax::onlineUpdate(handle, path, {});
+    return OnlineUpdateWithProgress(handle, path, nullptr, nullptr);
 }
