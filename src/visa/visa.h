@@ -40,6 +40,7 @@ typedef ViConstString ViConstRsrc;
 #define VI_SUCCESS ((ViStatus)0)
 #define VI_SUCCESS_TERM_CHAR ((ViStatus)0x3FFF0005)
 #define VI_SUCCESS_MAX_CNT ((ViStatus)0x3FFF0006)
+#define VI_WARN_NULL_OBJECT ((ViStatus)0x3FFF0082)
 
 #define VI_ERROR_SYSTEM_ERROR ((ViStatus)0xBFFF0000u)
 #define VI_ERROR_INV_OBJECT ((ViStatus)0xBFFF000Eu)
@@ -55,6 +56,7 @@ typedef ViConstString ViConstRsrc;
 #define VI_ERROR_INV_MASK ((ViStatus)0xBFFF003Du)
 #define VI_ERROR_IO ((ViStatus)0xBFFF003Eu)
 #define VI_ERROR_NSUP_OPER ((ViStatus)0xBFFF0067u)
+#define VI_ERROR_USER_BUF ((ViStatus)0xBFFF0071u)
 #define VI_ERROR_RSRC_BUSY ((ViStatus)0xBFFF0072u)
 #define VI_ERROR_INV_PARAMETER ((ViStatus)0xBFFF0078u)
 #define VI_ERROR_INV_SIZE ((ViStatus)0xBFFF007Bu)
@@ -77,6 +79,17 @@ typedef ViConstString ViConstRsrc;
 #define VI_ASRL_END_NONE 0
 #define VI_ASRL_END_LAST_BIT 1
 #define VI_ASRL_END_TERMCHAR 2
+#define VI_ASRL_END_BREAK 3
+
+#define VI_ASRL_PAR_NONE 0
+#define VI_ASRL_PAR_SPACE 4
+#define VI_ASRL_STOP_ONE 10
+#define VI_ASRL_STOP_ONE5 15
+#define VI_ASRL_STOP_TWO 20
+#define VI_ASRL_FLOW_NONE 0
+#define VI_ASRL_FLOW_XON_XOFF 1
+#define VI_ASRL_FLOW_RTS_CTS 2
+#define VI_ASRL_FLOW_DTR_DSR 4
 
 #define VI_READ_BUF 1
 #define VI_WRITE_BUF 2
@@ -88,6 +101,9 @@ typedef ViConstString ViConstRsrc;
 #define VI_IO_OUT_BUF_DISCARD 128
 
 #define VI_NO_LOCK 0
+#define VI_EXCLUSIVE_LOCK 1
+#define VI_SHARED_LOCK 2
+#define VI_LOAD_CONFIG 4
 #define VI_TMO_IMMEDIATE 0
 #define VI_TMO_INFINITE 0xFFFFFFFFu
 
