@@ -1,0 +1,434 @@
+// The SCPI text interface: KORVAX_SCPIWrite keeps its reply in the chassis
+// record for KORVAX_SCPIRead, KORVAX_SCPIQuery answers straight into the
+// caller's buffer. Both run the same dispatch; it differs only in where the
+// reply goes, how much room it has, and the wording of the reset reply.
+//
+// Every command is carried out by the library's own exported operations, so
+// it gets exactly their checks and codes. Only the identity query and the
+// reset talk to the instrument directly: the identity answer is the
+// instrument's own text, and the reset has no reply worth decoding.
+//
+// Relay commands edit one state image, the userState of sub-unit 0, and hand
+// the whole image to KORVAX_OpMatrix. A direct KORVAX_OpMatrix on sub-unit 0
+// replaces the same array, so the text and the binary interfaces always
+// start from the state the instrument last accepted.
+#include <algorithm>
+#include <array>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include "KORVAX.h"
+#include "api/operations.h"
+#include "base/records.h"
+#include "connection/VISAconnection.h"
+#include "connection/visa_loader.h"
+#include "scpi/scpi_parser.h"
+
+namespace {
+
+// A caller's reply buffer is 400 bytes by contract; the record keeps 256.
+constexpr size_t kQueryReplySize = 400;
+constexpr size_t kErrorTextSize = 100;
+constexpr size_t kSelfTestTextSize = 100;
+
+// Channel lists are numbered for the widest matrix of the family (four
+// cards of 12 columns), whatever chassis they address: a point is
+// (row - 1) * 48 + (column - 1), and the image has room for 1500 * 32 points.
+constexpr int64_t kColumnsPerRow = 48;
+constexpr int64_t kImagePoints = int64_t{KORVAX_USER_WORDS} * 32;
+
+constexpr std::string_view kRelaysDone = "Relays Operate Success";
+constexpr std::string_view kBadRelayArgument = "Invalid Relays Opearation Parameter";
+constexpr std::string_view kOutOfRange = "Error: Crosspoint out of range";
+constexpr std::string_view kUnknownCommand =
+    "Unknown SCPI Command, Please Refer to the User Manual And Try Again";
+
+enum class Caller { Write, Query };
+
+// Where a reply goes and how much of it there is room for. Every text is cut
+// to fit and always terminated.
+class Reply {
+public:
+    Reply(char *text, size_t capacity) : text_(text), capacity_(capacity) {}
+
+    char *data() const { return text_; }
+    size_t capacity() const { return capacity_; }
+    bool empty() const { return text_[0] == '\0'; }
+
+    void set(std::string_view s) const {
+        const size_t n = std::min(s.size(), capacity_ - 1);
+        std::memcpy(text_, s.data(), n);
+        text_[n] = '\0';
+    }
+
+    [[gnu::format(printf, 2, 3)]] void format(const char *fmt, ...) const {
+        va_list args;
+        va_start(args, fmt);
+        std::vsnprintf(text_, capacity_, fmt, args);
+        va_end(args);
+    }
+
+    // The message of a failed operation's code, as KORVAX_ErrorCodeToMessage
+    // gives it with the 100-byte limit the replies have always used.
+    void error(int32_t code) const {
+        std::array<char, kErrorTextSize> message{};
+        KORVAX_ErrorCodeToMessage(code, message.data(), message.size());
+        set(message.data());
+    }
+
+    // Success text, or the error text of a negative status.
+    void outcome(int32_t status, std::string_view success) const {
+        if (status < 0)
+            error(status);
+        else
+            set(success);
+    }
+
+private:
+    char *text_;
+    size_t capacity_;
+};
+
+struct Context {
+    uint32_t handle;
+    Caller caller;
+    Reply reply;
+    ChassisInfo *record;  // known up front for Write; Query looks it up on demand
+    const char *argument;
+};
+
+// The record for the ops that work on it directly. Query has not looked the
+// handle up yet; a stale handle is reported like any operation reports it.
+ChassisInfo *recordOf(Context &ctx) {
+    if (ctx.record == nullptr) ctx.record = korvax::chassisOf(ctx.handle);
+    if (ctx.record == nullptr) ctx.reply.error(KORVAX_ERR_HANDLE);
+    return ctx.record;
+}
+
+bool isDigit(char ch) { return ch >= '0' && ch <= '9'; }
+
+// The identity query goes out as text, and the answer is handed over as the
+// instrument wrote it: leave one byte for the terminating zero.
+void identity(Context &ctx) {
+    ChassisInfo *c = recordOf(ctx);
+    if (c == nullptr) return;
+    static constexpr char kIdn[] = "*IDN?\n";
+    ViUInt32 count = 0;
+    if (korvax::visa::write(c->vi, reinterpret_cast<ViConstBuf>(kIdn), sizeof kIdn - 1,
+                            &count) < 0) {
+        ctx.reply.set("Send data failed!");
+        return;
+    }
+    const auto room = static_cast<ViUInt32>(ctx.reply.capacity() - 1);
+    count = 0;
+    if (korvax::visa::read(c->vi, reinterpret_cast<ViBuf>(ctx.reply.data()), room, &count) < 0) {
+        ctx.reply.set("Receive data failed!");
+        return;
+    }
+    ctx.reply.data()[std::min(count, room)] = '\0';
+}
+
+// The reset restarts the controller: its reply (if any arrives before the
+// link drops) says nothing, so it is read only to keep the session in step.
+void reset(Context &ctx) {
+    ChassisInfo *c = recordOf(ctx);
+    if (c == nullptr) return;
+    const uint8_t frame[2] = {korvax::kCmdReset, 0};
+    ViUInt32 count = 0;
+    if (korvax::visa::write(c->vi, frame, sizeof frame, &count) < 0) {
+        ctx.reply.set("send data failed!");
+        return;
+    }
+    std::array<uint8_t, KORVAX_RX_SIZE> discard{};
+    if (korvax::visa::read(c->vi, discard.data(), static_cast<ViUInt32>(discard.size()), &count) <
+        0) {
+        ctx.reply.set("recv data failed!");
+        return;
+    }
+    // The two entry points word this reply differently, and programs compare
+    // it: each keeps its own.
+    ctx.reply.set(ctx.caller == Caller::Query ? "Reset Success!Please Restart The Application!"
+                                              : "Reset Success!");
+}
+
+void firmwareVersion(Context &ctx) {
+    // Two 10-byte version slots (controller, communication board); zero-filled
+    // so that a model reporting one version still prints an empty second one.
+    std::array<char, 50> versions{};
+    const int32_t st = KORVAX_GetSWVersion(ctx.handle, versions.data(), versions.size());
+    if (st < 0) return ctx.reply.error(st);
+    ctx.reply.format("Fw Version: CTR %s, COM %s", versions.data(), versions.data() + 10);
+}
+
+void deviceInfo(Context &ctx, bool wantMaker) {
+    // Each text fits in 9 characters; one spare byte in case one is ever cut.
+    constexpr uint64_t kMaxLen = 10;
+    std::array<char, kMaxLen + 1> model{}, maker{}, serial{}, firmware{};
+    const int32_t st = KORVAX_GetDeviceInfo(ctx.handle, model.data(), maker.data(), serial.data(),
+                                            firmware.data(), kMaxLen);
+    if (st < 0) return ctx.reply.error(st);
+    ctx.reply.set(wantMaker ? maker.data() : model.data());
+}
+
+void ipAddress(Context &ctx) {
+    std::array<char, 16> address{};
+    const int32_t st = KORVAX_GetCOMMIPAddr(ctx.handle, address.data());
+    if (st < 0) return ctx.reply.error(st);
+    ctx.reply.set(address.data());
+}
+
+void setLanMode(Context &ctx) {
+    const std::string_view arg = ctx.argument;
+    uint32_t mode;
+    if (arg == "MANUAL" || arg == "0")
+        mode = 0;
+    else if (arg == "AUTO" || arg == "1")
+        mode = 1;
+    else
+        return ctx.reply.set("Invalid LAN Mode Opearation Parameter");
+    ctx.reply.outcome(KORVAX_SetLANMode(ctx.handle, mode),
+                      "Set LAN Mode Success! Please Restart The Application");
+}
+
+void lanMode(Context &ctx) {
+    uint32_t mode = 0;
+    const int32_t st = KORVAX_GetLANMode(ctx.handle, &mode);
+    if (st < 0) return ctx.reply.error(st);
+    ctx.reply.set(mode == 0   ? "LAN Mode: Manual"
+                  : mode == 1 ? "LAN Mode: AutoIP"
+                              : "Unknown IP Communication Mode");
+}
+
+// Per-slot results of slots 3 down to 0, one digit each: read left to right
+// the text is the slot mask written as a binary number.
+void slotDigits(Context &ctx, int32_t status, const uint32_t *results) {
+    if (status < 0) return ctx.reply.error(status);
+    ctx.reply.format("%d%d%d%d", static_cast<int>(results[3]), static_cast<int>(results[2]),
+                     static_cast<int>(results[1]), static_cast<int>(results[0]));
+}
+
+// Room for every slot any chassis reports (21 on an RQ522).
+using SlotResults = std::array<uint32_t, 32>;
+
+void boardInPlace(Context &ctx) {
+    SlotResults states{};
+    uint32_t count = 0;
+    slotDigits(ctx, KORVAX_BoardInPlaceInfo(ctx.handle, states.data(), &count), states.data());
+}
+
+void spiLoop(Context &ctx) {
+    SlotResults results{};
+    uint32_t count = 0;
+    slotDigits(ctx, KORVAX_SPILoopTestInfo(ctx.handle, 0, results.data(), &count), results.data());
+}
+
+void cardState(Context &ctx) {
+    const size_t size = std::min(kSelfTestTextSize, ctx.reply.capacity());
+    const int32_t st = KORVAX_SelfTest(ctx.handle, 0, ctx.reply.data(), size);
+    if (st < 0) ctx.reply.error(st);
+}
+
+void controlMode(Context &ctx) {
+    uint32_t mode = 0;
+    const int32_t st = KORVAX_GetControlMode(ctx.handle, &mode);
+    if (st < 0) return ctx.reply.error(st);
+    ctx.reply.set(mode == 0 ? "Control Mode : Local" : "Control Mode : Remote");
+}
+
+void setControlMode(Context &ctx) {
+    const uint32_t wanted = std::string_view(ctx.argument) == "REMOTE" ? 1 : 0;
+    uint32_t present = 0;
+    const int32_t st = KORVAX_GetControlMode(ctx.handle, &present);
+    if (st < 0) return ctx.reply.error(st);
+    if (present == wanted) return ctx.reply.set("Local/Remote Control Mode Conflict");
+    // An RQ521 refuses relay frames under local control, so go through remote
+    // (refused harmlessly when already there) to open every relay, then settle
+    // in the wanted mode: whoever takes over starts from an all-open matrix.
+    KORVAX_SetControlMode(ctx.handle, 1);
+    KORVAX_Clear(ctx.handle, 0);
+    KORVAX_SetControlMode(ctx.handle, wanted);
+    ctx.reply.set("Set Control Mode Success");
+}
+
+void setGpibAddress(Context &ctx) {
+    // Digits only; the value saturates so that a long digit string is refused
+    // by the range check of KORVAX_SetGPIBAddress instead of wrapping into it.
+    uint64_t value = 0;
+    for (const char *p = ctx.argument; *p != '\0'; ++p) {
+        if (!isDigit(*p)) return ctx.reply.set("Invalid GPIB Address Parameter");
+        value = std::min<uint64_t>(value * 10 + static_cast<uint64_t>(*p - '0'), UINT32_MAX);
+    }
+    ctx.reply.outcome(KORVAX_SetGPIBAddress(ctx.handle, static_cast<uint32_t>(value)),
+                      "Set GPIB Address Success! Please Restart The Application");
+}
+
+void gpibAddress(Context &ctx) {
+    uint32_t address = 0;
+    const int32_t st = KORVAX_GetGPIBAddress(ctx.handle, &address);
+    if (st < 0) return ctx.reply.error(st);
+    ctx.reply.format("GPIB Address:%d", static_cast<int>(address));
+}
+
+void baudRate(Context &ctx) {
+    uint32_t rate = 0;
+    const int32_t st = KORVAX_GetBaudRate(ctx.handle, &rate);
+    if (st < 0) return ctx.reply.error(st);
+    ctx.reply.format("RS232 Baudrate:%d", static_cast<int>(rate));
+}
+
+// Applies the image as it now stands and reports the outcome. The image is
+// not rolled back on failure: it holds what the user asked for, and the next
+// relay command asks for it again.
+void applyImage(Context &ctx, ChassisInfo &c, long subUnit) {
+    ctx.reply.outcome(KORVAX_OpMatrix(ctx.handle, subUnit, c.subUnits[0].userState,
+                                      KORVAX_USER_WORDS),
+                      kRelaysDone);
+}
+
+// Owns the crosspoints of a parsed channel list.
+struct ParsedList {
+    ScpiResult result;
+    explicit ParsedList(const char *text, char *message)
+        : result(parseSCPICrossPoint(text, message)) {}
+    ~ParsedList() { freeSCPIResult(result); }
+    ParsedList(const ParsedList &) = delete;
+    ParsedList &operator=(const ParsedList &) = delete;
+};
+
+// Point index of a crosspoint in the image; 64-bit, since rows and columns
+// run up to 999,999,999.
+int64_t pointOf(const ScpiCrosspoint &pt) {
+    return (int64_t{pt.row} - 1) * kColumnsPerRow + (int64_t{pt.col} - 1);
+}
+
+void switchList(Context &ctx, bool close) {
+    // Only channel-list characters: a blank, a line end or a letter means the
+    // text is not what the user thinks it is, and nothing may switch.
+    for (const char *p = ctx.argument; *p != '\0'; ++p)
+        if (!isDigit(*p) && std::string_view("!:,()@").find(*p) == std::string_view::npos)
+            return ctx.reply.set(kBadRelayArgument);
+
+    const ParsedList list(ctx.argument, ctx.reply.data());
+    if (!ctx.reply.empty()) return;  // the parser's message is the reply
+    const std::span points(list.result.points, list.result.points ? list.result.count : 0);
+
+    // A point beyond the image has no bit; refusing the whole list keeps a
+    // command from switching only part of what it names.
+    for (const ScpiCrosspoint &pt : points)
+        if (const int64_t p = pointOf(pt); p < 0 || p >= kImagePoints)
+            return ctx.reply.set(kOutOfRange);
+
+    ChassisInfo *c = recordOf(ctx);
+    if (c == nullptr) return;
+    uint32_t *image = c->subUnits[0].userState;
+    for (const ScpiCrosspoint &pt : points) {
+        const int64_t p = pointOf(pt);
+        const uint32_t bit = 1u << (p % 32);
+        if (close)
+            image[p / 32] |= bit;
+        else
+            image[p / 32] &= ~bit;
+    }
+    applyImage(ctx, *c, list.result.subUnit);
+}
+
+void switchAll(Context &ctx, bool close) {
+    ChassisInfo *c = recordOf(ctx);
+    if (c == nullptr) return;
+    std::fill_n(c->subUnits[0].userState, KORVAX_USER_WORDS, close ? UINT32_MAX : 0u);
+    applyImage(ctx, *c, 0);
+}
+
+bool takesArgument(ScpiOp op) {
+    switch (op) {
+    case SCPI_OP_SET_IP_ADDRESS:
+    case SCPI_OP_SET_LAN_MODE:
+    case SCPI_OP_SET_CONTROL_MODE:
+    case SCPI_OP_SET_GPIB_ADDRESS:
+    case SCPI_OP_SET_BAUD_RATE:
+    case SCPI_OP_OPEN:
+    case SCPI_OP_CLOSE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void dispatch(ScpiOp op, Context &ctx) {
+    // The parser leaves a message (and an empty argument) when the text after
+    // a command does not fit: acting on the empty argument would set a value
+    // nobody typed.
+    if (takesArgument(op) && !ctx.reply.empty()) return;
+
+    switch (op) {
+    case SCPI_OP_IDENTITY: return identity(ctx);
+    case SCPI_OP_FW_VERSION: return firmwareVersion(ctx);
+    case SCPI_OP_MANUFACTURER: return deviceInfo(ctx, true);
+    case SCPI_OP_MODEL: return deviceInfo(ctx, false);
+    case SCPI_OP_RESET: return reset(ctx);
+    case SCPI_OP_SET_IP_ADDRESS:
+        return ctx.reply.outcome(
+            KORVAX_SetIPAddress(ctx.handle, ctx.argument),
+            "Set IP Address Success! Please Restart The Application if Using Manual IP Mode!");
+    case SCPI_OP_IP_ADDRESS: return ipAddress(ctx);
+    case SCPI_OP_SET_LAN_MODE: return setLanMode(ctx);
+    case SCPI_OP_LAN_MODE: return lanMode(ctx);
+    case SCPI_OP_BOARD_IN_PLACE: return boardInPlace(ctx);
+    case SCPI_OP_SPI_LOOP: return spiLoop(ctx);
+    case SCPI_OP_CARD_STATE: return cardState(ctx);
+    case SCPI_OP_CONTROL_MODE: return controlMode(ctx);
+    case SCPI_OP_SET_CONTROL_MODE: return setControlMode(ctx);
+    case SCPI_OP_SET_GPIB_ADDRESS: return setGpibAddress(ctx);
+    case SCPI_OP_GPIB_ADDRESS: return gpibAddress(ctx);
+    case SCPI_OP_BAUD_RATE: return baudRate(ctx);
+    case SCPI_OP_OPEN: return switchList(ctx, false);
+    case SCPI_OP_CLOSE: return switchList(ctx, true);
+    case SCPI_OP_OPEN_ALL: return switchAll(ctx, false);
+    case SCPI_OP_CLOSE_ALL: return switchAll(ctx, true);
+    // A rate change must retune the session together with the instrument
+    // (KORVAX_SetBaudRate does both under its lock); the text interface does
+    // not offer it.
+    case SCPI_OP_SET_BAUD_RATE:
+    default: return ctx.reply.set(kUnknownCommand);
+    }
+}
+
+void run(uint32_t handle, const char *command, Reply reply, Caller caller, ChassisInfo *record) {
+    std::array<char, KORVAX_SCPI_ARGUMENT_SIZE> argument{};
+    ScpiOp op = SCPI_OP_UNKNOWN;
+    scpi_parser(handle, command, reply.data(), argument.data(), &op);
+    Context ctx{handle, caller, reply, record, argument.data()};
+    dispatch(op, ctx);
+}
+
+}  // namespace
+
+extern "C" KORVAX_API int32_t KORVAX_SCPIWrite(uint32_t handle, const char *command) {
+    ChassisInfo *c = korvax::chassisOf(handle);
+    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    if (command == nullptr) return KORVAX_ERR_PARAMETER;
+    std::memset(c->scpiReply, 0, sizeof c->scpiReply);
+    run(handle, command, Reply(c->scpiReply, sizeof c->scpiReply), Caller::Write, c);
+    return 0;
+}
+
+extern "C" KORVAX_API void KORVAX_SCPIQuery(uint32_t handle, const char *command, char *reply) {
+    if (command == nullptr || reply == nullptr) return;
+    std::memset(reply, 0, 8);
+    run(handle, command, Reply(reply, kQueryReplySize), Caller::Query, nullptr);
+}
+
+extern "C" KORVAX_API int32_t KORVAX_SCPIRead(uint32_t handle, char *reply) {
+    ChassisInfo *c = korvax::chassisOf(handle);
+    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    if (reply == nullptr) return KORVAX_ERR_PARAMETER;
+    const size_t n = strnlen(c->scpiReply, sizeof c->scpiReply - 1);
+    std::memcpy(reply, c->scpiReply, n);
+    reply[n] = '\0';
+    std::memset(c->scpiReply, 0, sizeof c->scpiReply);
+    return 0;
+}
