@@ -343,26 +343,12 @@ void switchAll(Context &ctx, bool close) {
     applyImage(ctx, *c, 0);
 }
 
-bool takesArgument(ScpiOp op) {
-    switch (op) {
-    case SCPI_OP_SET_IP_ADDRESS:
-    case SCPI_OP_SET_LAN_MODE:
-    case SCPI_OP_SET_CONTROL_MODE:
-    case SCPI_OP_SET_GPIB_ADDRESS:
-    case SCPI_OP_SET_BAUD_RATE:
-    case SCPI_OP_OPEN:
-    case SCPI_OP_CLOSE:
-        return true;
-    default:
-        return false;
-    }
-}
 
 void dispatch(ScpiOp op, Context &ctx) {
     // The parser leaves a message (and an empty argument) when the text after
     // a command does not fit: acting on the empty argument would set a value
     // nobody typed.
-    if (takesArgument(op) && !ctx.reply.empty()) return;
+    if (korvax::scpiTakesArgument(op) && !ctx.reply.empty()) return;
 
     switch (op) {
     case SCPI_OP_IDENTITY: return identity(ctx);

@@ -107,20 +107,6 @@ void putMessage(char *buffer, std::string_view text) {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool takesArgument(ScpiOp op) {
-    switch (op) {
-    case SCPI_OP_SET_IP_ADDRESS:
-    case SCPI_OP_SET_LAN_MODE:
-    case SCPI_OP_SET_CONTROL_MODE:
-    case SCPI_OP_SET_GPIB_ADDRESS:
-    case SCPI_OP_SET_BAUD_RATE:
-    case SCPI_OP_OPEN:
-    case SCPI_OP_CLOSE:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // The leading decimal digits of text (0 when there are none); nothing when
 // they do not fit in 32 bits.
@@ -184,7 +170,7 @@ void scpi_parser(uint32_t /*handle*/, const char *command, char *message, char *
         if (!text.starts_with(spelling)) continue;
         found = entry.op;
         if (op != nullptr) *op = found;
-        if (!takesArgument(found) || argument == nullptr) return;
+        if (!korvax::scpiTakesArgument(found) || argument == nullptr) return;
         const std::string_view rest = text.substr(spelling.size());
         if (rest.size() > kArgumentMax) {
             argument[0] = '\0';
@@ -306,3 +292,20 @@ ScpiResult parseSCPICrossPoint(const char *argument, char *message) {
 }
 
 void freeSCPIResult(ScpiResult result) { std::free(result.points); }
+
+namespace korvax {
+bool scpiTakesArgument(ScpiOp op) {
+    switch (op) {
+    case SCPI_OP_SET_IP_ADDRESS:
+    case SCPI_OP_SET_LAN_MODE:
+    case SCPI_OP_SET_CONTROL_MODE:
+    case SCPI_OP_SET_GPIB_ADDRESS:
+    case SCPI_OP_SET_BAUD_RATE:
+    case SCPI_OP_OPEN:
+    case SCPI_OP_CLOSE:
+        return true;
+    default:
+        return false;
+    }
+}
+}  // namespace korvax

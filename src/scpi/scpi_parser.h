@@ -97,4 +97,9 @@ KORVAX_INTERNAL void freeSCPIResult(ScpiResult result);
 
 #ifdef __cplusplus
 }
+
+namespace korvax {
+// The operations that take the text after the command as their argument.
+bool scpiTakesArgument(ScpiOp op);
+}  // namespace korvax
 #endif

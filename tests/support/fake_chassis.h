@@ -78,6 +78,27 @@ inline FakeChassis installChassis(uint16_t model, int index = 0,
     return f;
 }
 
+// One way an exchange can fail, and the status the operation must pass on.
+struct Failure {
+    const char *what;
+    int failWrites, failReads;
+    bool errorReport;
+    int32_t code;
+};
+constexpr Failure kFailures[] = {
+    {"write fails", 1, 0, false, KORVAX_ERR_SEND},
+    {"read fails", 0, 1, false, KORVAX_ERR_RECEIVE},
+    {"error report", 0, 0, true, KORVAX_ERR_USB_ADAPTER},
+};
+
+// Makes the next exchange with r fail as f says.
+inline void inject(fakevisa::Resource &r, const Failure &f) {
+    r.failWrites = f.failWrites;
+    r.failReads = f.failReads;
+    r.replies.clear();
+    if (f.errorReport) r.replies.push_back({fakevisa::Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0}});
+}
+
 // A reply of n bytes (default 16) with the given bytes set.
 inline fakevisa::Bytes reply(std::initializer_list<std::pair<int, uint8_t>> bytes, size_t n = 16) {
     fakevisa::Bytes r(n, 0);

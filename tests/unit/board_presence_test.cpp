@@ -17,24 +17,9 @@ using testsupport::reply;
 constexpr uint32_t kUnknownHandle = 0xDEAD;
 const Bytes kDetect = {10, 0, 0, 0};
 
-struct Failure {
-    const char *what;
-    int failWrites, failReads;
-    bool errorReport;
-    int32_t code;
-};
-constexpr Failure kFailures[] = {
-    {"write fails", 1, 0, false, KORVAX_ERR_SEND},
-    {"read fails", 0, 1, false, KORVAX_ERR_RECEIVE},
-    {"error report", 0, 0, true, KORVAX_ERR_USB_ADAPTER},
-};
-
-void inject(fakevisa::Resource &r, const Failure &f) {
-    r.failWrites = f.failWrites;
-    r.failReads = f.failReads;
-    r.replies.clear();
-    if (f.errorReport) r.replies.push_back({Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0}});
-}
+using testsupport::Failure;
+using testsupport::inject;
+using testsupport::kFailures;
 
 // Slots a sub-unit records as present, in slot order.
 std::vector<int> presentSlots(const SubUnitInfo &s) {

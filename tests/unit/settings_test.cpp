@@ -18,25 +18,9 @@ using testsupport::reply;
 constexpr uint32_t kUnknownHandle = 0xDEAD;
 constexpr uint32_t kUntouched = 0xA5A5A5A5;
 
-// One way an exchange can fail, and the status the operation must pass on.
-struct Failure {
-    const char *what;
-    int failWrites, failReads;
-    bool errorReport;
-    int32_t code;
-};
-constexpr Failure kFailures[] = {
-    {"write fails", 1, 0, false, KORVAX_ERR_SEND},
-    {"read fails", 0, 1, false, KORVAX_ERR_RECEIVE},
-    {"error report", 0, 0, true, KORVAX_ERR_USB_ADAPTER},
-};
-
-void inject(fakevisa::Resource &r, const Failure &f) {
-    r.failWrites = f.failWrites;
-    r.failReads = f.failReads;
-    r.replies.clear();
-    if (f.errorReport) r.replies.push_back({Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0}});
-}
+using testsupport::Failure;
+using testsupport::inject;
+using testsupport::kFailures;
 
 // Every settings operation with valid arguments, its outputs going to
 // `out` / `text`. SetLANMode is left out: it waits six seconds on success.
