@@ -165,8 +165,10 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
         const ModelRow *row = lookupModel(probe.id.model);
         if (row == nullptr) {
             // Our maker, a model this library does not know: stop, and do
-            // not leave its session open behind us.
+            // not leave its session open behind us. The count tells how
+            // many records this run wrote before it.
             visa::close(vi);
+            *count = accepted;
             return KORVAX_ERR_NOT_SUPPORTED;
         }
         enterRecord(globalChassisInfo[accepted], vi, rsrc, probe.id, *row, serial, rate);
@@ -181,13 +183,12 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
 }
 
 int32_t KORVAX_Connect(const char *rsrcName, uint32_t *handle) {
-    if (handle == nullptr) return KORVAX_ERR_PARAMETER;
+    if (handle == nullptr || rsrcName == nullptr) return KORVAX_ERR_PARAMETER;
     if (first_findrsc) {
         uint32_t n = 0;
         const int32_t st = KORVAX_FindRsrc(tmp, &n);
         if (st < 0) return st;
     }
-    if (rsrcName == nullptr) return KORVAX_ERR_RESOURCE_ABSENT;
     // Stored names are cut to the field; a longer name matches on that cut.
     std::string_view wanted(rsrcName);
     if (wanted.size() > KORVAX_RSRC_NAME_SIZE - 1) wanted = wanted.substr(0, KORVAX_RSRC_NAME_SIZE - 1);

@@ -65,9 +65,9 @@ const char errmsg[KORVAX_ERRMSG_COUNT][256] = {
 extern "C" KORVAX_API int32_t KORVAX_ErrorCodeToMessage(int64_t code, char *message,
                                                         uint64_t size) {
     if (code >= -9999 || message == nullptr) return KORVAX_ERR_ERROR_CODE;
-    int64_t index = -code - 10000;
-    // VISA statuses are far below our range: they all read as a VISA error.
-    if (index > KORVAX_ERRMSG_COUNT - 1) index = KORVAX_ERRMSG_COUNT - 1;
+    // VISA statuses are far below our range: they all read as a VISA error
+    // (tested before negating, which would overflow for the lowest code).
+    const int64_t index = code < -10053 ? KORVAX_ERRMSG_COUNT - 1 : -code - 10000;
     const char *text = errmsg[index];
     const uint64_t len = std::strlen(text);
     if (size > len) {

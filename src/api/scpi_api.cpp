@@ -343,12 +343,12 @@ void switchAll(Context &ctx, bool close) {
     applyImage(ctx, *c, 0);
 }
 
-
 void dispatch(ScpiOp op, Context &ctx) {
     // The parser leaves a message (and an empty argument) when the text after
     // a command does not fit: acting on the empty argument would set a value
-    // nobody typed.
-    if (korvax::scpiTakesArgument(op) && !ctx.reply.empty()) return;
+    // nobody typed. The baud-rate setting is not served at all, whatever
+    // its argument, so it keeps its own answer.
+    if (op != SCPI_OP_SET_BAUD_RATE && korvax::scpiTakesArgument(op) && !ctx.reply.empty()) return;
 
     switch (op) {
     case SCPI_OP_IDENTITY: return identity(ctx);

@@ -122,7 +122,8 @@ void getHighPrecisionTime(double *seconds) {
 }
 
 int32_t rotateRight(uint8_t *bytes, int32_t start, int32_t end, int32_t rounds) {
-    if (rounds <= 0 || bytes == nullptr || start < 0 || end - 1 <= start) return 0;
+    if (rounds <= 0 || bytes == nullptr || start < 0 || end - 1 < start) return 0;
+    if (end - 1 == start) return rounds;  // one element: every round leaves it in place
     for (int32_t r = 0; r < rounds; ++r) {
         const uint8_t last = bytes[end - 1];
         std::memmove(bytes + start + 1, bytes + start, static_cast<size_t>(end - 1 - start));

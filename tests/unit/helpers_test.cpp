@@ -98,6 +98,8 @@ TEST(Helpers, RotateRight) {
     EXPECT_EQ(rotateRight(b, 1, 5, 3), 3);
     const uint8_t four[] = {0, 1, 2, 3, 4, 5};
     EXPECT_EQ(std::memcmp(b, four, sizeof b), 0);
+    EXPECT_EQ(rotateRight(b, 2, 3, 2), 2);  // a one-element range: rounds done, nothing moves
+    EXPECT_EQ(rotateRight(b, 3, 3, 2), 0);  // an empty range
     EXPECT_EQ(rotateRight(b, 0, 6, 0), 0);
     EXPECT_EQ(rotateRight(b, 0, 6, -2), 0);
     EXPECT_EQ(std::memcmp(b, four, sizeof b), 0);

@@ -204,7 +204,7 @@ TEST(ScpiApi, UnknownCommandsAndBadHandlesTouchNothing) {
     } cases[] = {
         {0, ":SYST:COMM:RS232:BAUD 9600", kUnknownText},
         {0, ":SYSTem:COMMunicate:RS232:BAUD 9600", kUnknownText},
-        {0, ":SYST:COMM:RS232:BAUD " + std::string(300, '9'), "Error: Parameter too long"},
+        {0, ":SYST:COMM:RS232:BAUD " + std::string(300, '9'), kUnknownText},
         {0, "*RST", kUnknownText},
         {0, ":SYSTEM:VERSION?", kUnknownText},
         {0, "", kUnknownText},
