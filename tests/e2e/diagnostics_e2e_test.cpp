@@ -121,4 +121,33 @@ TEST_F(Bench, ScpiReachesTheChassis) {
     EXPECT_TRUE(chassis->closedRelays().empty());
 }
 
+TEST_F(Bench, ScpiCloseAndOpenRoundTrips) {
+    // Four RQ521 cards side by side: channel-list column c is card
+    // (c - 1) / 12, column (c - 1) % 12 of that card.
+    const auto chassis = attach("TCPIP0::scpi-rq521::INSTR", sim::Config::forModel(sim::kRQ521));
+    bringUp();
+    char reply[400] = {};
+    auto query = [&](const char *command) {
+        std::memset(reply, 0, sizeof reply);
+        KORVAX_SCPIQuery(handle, command, reply);
+        return std::string(reply);
+    };
+    using X = sim::Crosspoint;
+    ASSERT_EQ(query(":CLOS (@0(2!3,1!13:2!14))"), "Relays Operate Success");
+    EXPECT_EQ(chassis->closedCrosspoints(),
+              (std::vector<X>{{0, 0, 1, 2}, {1, 1, 0, 0}, {1, 1, 0, 1}, {1, 1, 1, 0}, {1, 1, 1, 1}}));
+
+    ASSERT_EQ(query("[:ROUT]:OPEN (@0(1!13:2!13))"), "Relays Operate Success");
+    EXPECT_EQ(chassis->closedCrosspoints(), (std::vector<X>{{0, 0, 1, 2}, {1, 1, 0, 1}, {1, 1, 1, 1}}));
+
+    // Closing everything passes the relay budget: refused, nothing changes.
+    const auto before = chassis->closedRelays();
+    EXPECT_EQ(query(":CLOS:ALL"), "Relay Closure Limit Exceeded");
+    EXPECT_EQ(chassis->closedRelays(), before);
+
+    // The image still holds the refused request; opening all clears both.
+    EXPECT_EQ(query(":OPEN:ALL"), "Relays Operate Success");
+    EXPECT_TRUE(chassis->closedRelays().empty());
+}
+
 }  // namespace
