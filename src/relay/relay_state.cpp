@@ -18,6 +18,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "base/qmbase.h"
@@ -37,6 +38,15 @@ int32_t closureLimit(const ChassisInfo &c, const SubUnitInfo &s) {
     return -1;
 }
 
+// The wiring tables that are not held from load are empty until built; a
+// switching call before KORVAX_Init would otherwise drive relay (0, 0) of
+// every card for every crosspoint. Building them is idempotent and
+// thread-safe, so the first switching call makes sure they exist.
+void ensureMaps() {
+    static std::once_flag built;
+    std::call_once(built, InitPointInfo);
+}
+
 int32_t exchangeFrame(ChassisInfo &c, const uint8_t *frame, int32_t length, int32_t lock) {
     const int32_t st = lock ? SendRecvMsgLock(c.vi, frame, length, c.rxBuf)
                             : SendRecvMsg(c.vi, frame, length, c.rxBuf);
@@ -54,6 +64,7 @@ int32_t frameLength(const SubUnitInfo &s) {
 
 int32_t FrameWords::build(const ChassisInfo &c, const SubUnitInfo &s, const uint32_t *state,
                           int32_t count) {
+    ensureMaps();
     boards_ = s.boardCount;
     perBoard_ = s.wordsPerBoard;
     if (boards_ * perBoard_ > kMaxWords) return KORVAX_ERR_PARAMETER;
@@ -135,6 +146,7 @@ using namespace korvax;
 
 int32_t SetRelayStateDataType0(ChassisInfo *chassis, const uint8_t *flags, uint8_t *data) {
     if (chassis == nullptr || flags == nullptr || data == nullptr) return KORVAX_ERR_PARAMETER;
+    ensureMaps();
     const ChassisInfo &c = *chassis;
     const SubUnitInfo &s = c.subUnits[0];
     auto set = [&](const Relay &r) {

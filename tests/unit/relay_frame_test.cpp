@@ -376,6 +376,28 @@ TEST(RelayFrame, TwoThreadsSwitchTwoChassisAtOnce) {
     }
 }
 
+TEST(RelayFrame, SwitchingBeforeInitialisationStillUsesTheWiring) {
+    // Needs relay maps nobody has built yet: runs in a freshly started copy
+    // of this program ("threadsafe" death-test style re-executes it).
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto child = [] {
+            FakeChassis f = testsupport::installChassis(KORVAX_MODEL_RQ521);
+            f.res->responder = testsupport::instrument({});
+            int64_t opened = -1;
+            if (KORVAX_OpenSpecifiedCard(f.handle, 0, &opened) != 0) std::exit(2);
+            if (RQ521_matrixLocation[4][6].word != 0) std::exit(3);  // not built yet
+            fakevisa::clearEvents();
+            std::array<uint32_t, 15> state{};
+            const int p = 4 * 48 + 6;
+            state[p / 32] = 1u << (p % 32);
+            if (KORVAX_OpMatrix(f.handle, 0, state.data(), 15) != 0) std::exit(4);
+            std::vector<uint8_t> ref;
+            testsupport::referenceFrame(testsupport::geometryOf(*f.rec), state.data(), 15, ref);
+            std::exit(lastFrame(f) == ref && RQ521_matrixLocation[4][6].word == 6 ? 0 : 5);
+    };
+    EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
+
 TEST(PointModel, CheckPointParam) {
     struct {
         int32_t row, col, state;
