@@ -150,14 +150,16 @@ KORVAX_API int32_t KORVAX_OpenSpecifiedCard(uint32_t handle, int64_t subUnit, in
 KORVAX_API int32_t KORVAX_Init(uint32_t handle, int64_t subUnit);
 
 /** Opens every relay of a sub-unit. Returns the reply's byte count (>= 0) or an error;
- *  -10026 for sub-units 1 and 2 (their stored state is cleared, nothing is sent). */
+ *  -10026 for sub-units 1 and 2 (their stored state is cleared, nothing is sent); -10038 when
+ *  the cards were never identified (KORVAX_OpenSpecifiedCard). */
 KORVAX_API int32_t KORVAX_Clear(uint32_t handle, int64_t subUnit);
 
 /* ---- switching ---------------------------------------------------------- */
 
 /** Applies the complete wanted state of a sub-unit: bit p of the words closes crosspoint p
  *  (p = row * slots * columns + card * columns + column). Returns 0, -10030 when the closure
- *  limit would be passed (nothing sent), -10040 on an RQ521 in local control, or another error. */
+ *  limit would be passed (nothing sent), -10040 on an RQ521 in local control, -10038 when the
+ *  sub-unit's cards were never identified (KORVAX_OpenSpecifiedCard), or another error. */
 KORVAX_API int32_t KORVAX_OpMatrix(uint32_t handle, long subUnit, const uint32_t *state, int32_t count);
 
 /* ---- SCPI text interface ------------------------------------------------ */

@@ -197,6 +197,7 @@ int32_t KORVAX_Clear(uint32_t handle, int64_t subUnit) {
     std::memset(c->txBuf, 0, sizeof c->txBuf);
     std::memset(s.userState, 0, sizeof s.userState);
     if (subUnit != 0) return KORVAX_ERR_UNKNOWN_CARD_TYPE;
+    if (payload == 0) return KORVAX_ERR_PARAMETER;  // cards never identified: nothing to open
     // All relays open: a frame of zero words. The RQ522 frame is longer
     // than the request buffer, so it is built in a buffer of its own.
     std::vector<uint8_t> frame(4 + payload, 0);

@@ -214,6 +214,9 @@ int32_t OpMatrix(ChassisInfo *chassis, long subUnit, const uint32_t *state, int3
     if (present < 0) return present;
     if (count > 0 && state == nullptr) return KORVAX_ERR_PARAMETER;
     if (subUnit != 0) return KORVAX_ERR_UNKNOWN_CARD_TYPE;
+    // Cards present but never identified: the frame would carry no relay
+    // at all, and the call would report a switch that did not happen.
+    if (frameLength(chassis->subUnits[0]) == 4) return KORVAX_ERR_PARAMETER;
     return sendRelayState(*chassis, state, count < 0 ? 0 : count, lock);
 }
 

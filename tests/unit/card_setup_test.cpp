@@ -214,6 +214,18 @@ TEST(CardSetup, InitTakesAnRq521IntoRemoteControlAndClears) {
     EXPECT_EQ(KORVAX_Init(g.handle, 0), KORVAX_ERR_NO_TYPE0_CARD) << "never opened: no card known";
 }
 
+TEST(CardSetup, SwitchingCardsThatWereNeverIdentifiedIsRefused) {
+    // Presence declared by hand, geometry never set: a frame would carry no
+    // relay, so neither switching nor clearing may report success.
+    FakeChassis f = withInstrument(KORVAX_MODEL_RQ521, {});
+    ASSERT_EQ(KORVAX_BoardInPlace(f.handle, 0b1), 0);
+    fakevisa::clearEvents();
+    const uint32_t state[15] = {1};
+    EXPECT_EQ(KORVAX_OpMatrix(f.handle, 0, state, 15), KORVAX_ERR_PARAMETER);
+    EXPECT_EQ(KORVAX_Clear(f.handle, 0), KORVAX_ERR_PARAMETER);
+    EXPECT_TRUE(fakevisa::writes(f.rsrc).empty());
+}
+
 TEST(CardSetup, GetSlotHW) {
     FakeChassis f = withInstrument(KORVAX_MODEL_RQ520, {});
     EXPECT_EQ(GetSlotHW(f.rec, 6), 10);
