@@ -17,51 +17,39 @@ int64_t effectiveSubUnit(const ChassisInfo &c, int64_t subUnit) {
     return isSingleSubUnitModel(c) ? 0 : subUnit;
 }
 
-void setMatrixGeometry(ChassisInfo &c, SubUnitInfo &s) {
-    switch (s.boardType) {
-    case 0:
-        // Firmware 2 and later drops the unused thirteenth driver word.
-        if (c.fwMajor >= 2) {
-            s.userWords = 32;
-            s.wordsPerBoard = 12;
-        } else {
-            s.userWords = 19;
-            s.wordsPerBoard = 13;
-        }
-        s.slotCount = s.boardCount = 5;
-        s.rowCount = 12;
-        s.colCount = 10;
-        s.pointCount = 600;
-        s.cardParamF = 6;
-        s.cardParamG = 5;
-        break;
-    case 1:
-        s.userWords = 15;
-        s.slotCount = s.boardCount = 4;
-        s.wordsPerBoard = 13;
-        s.rowCount = 10;
-        s.colCount = 12;
-        s.pointCount = 480;
-        break;
-    case 2:
-        s.userWords = 1008;
-        s.slotCount = s.boardCount = 21;
-        s.wordsPerBoard = 49;
-        s.rowCount = 16;
-        s.colCount = 96;
-        s.pointCount = 32256;
-        break;
-    case 3:
-        s.userWords = 3;
-        s.slotCount = s.boardCount = 1;
-        s.wordsPerBoard = 10;
-        s.rowCount = 8;
-        s.colCount = 12;
-        s.pointCount = 96;
-        s.cascadeCount = 2;
-        break;
-    default:
-        break;
+struct MatrixGeometry {
+    uint32_t boardType;
+    bool firmware2;  // base family: firmware 2 and later
+    uint16_t userWords, slots, wordsPerBoard, rowCount, colCount, pointCount;
+    uint16_t paramF, paramG, cascadeCount;
+};
+
+// Sub-unit 0 of each chassis family. Base-family firmware 2 and later drops
+// the unused thirteenth driver word of every card.
+constexpr MatrixGeometry kMatrixGeometry[] = {
+    {0, false, 19, 5, 13, 12, 10, 600, 6, 5, 0},
+    {0, true, 32, 5, 12, 12, 10, 600, 6, 5, 0},
+    {1, false, 15, 4, 13, 10, 12, 480, 0, 0, 0},
+    {2, false, 1008, 21, 49, 16, 96, 32256, 0, 0, 0},
+    {3, false, 3, 1, 10, 8, 12, 96, 0, 0, 2},
+};
+
+void setMatrixGeometry(const ChassisInfo &c, SubUnitInfo &s) {
+    const bool firmware2 = s.boardType == 0 && c.fwMajor >= 2;
+    for (const auto &g : kMatrixGeometry) {
+        if (g.boardType != s.boardType || g.firmware2 != firmware2) continue;
+        s.userWords = g.userWords;
+        s.slotCount = s.boardCount = g.slots;
+        s.wordsPerBoard = g.wordsPerBoard;
+        s.rowCount = g.rowCount;
+        s.colCount = g.colCount;
+        s.pointCount = g.pointCount;
+        // Only the fields a family defines are written; the others keep
+        // what they held.
+        if (g.paramF) s.cardParamF = g.paramF;
+        if (g.paramG) s.cardParamG = g.paramG;
+        if (g.cascadeCount) s.cascadeCount = g.cascadeCount;
+        return;
     }
 }
 
