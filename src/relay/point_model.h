@@ -18,32 +18,18 @@ struct Relay {
     int32_t bit;
 };
 
-// Calls sink(Relay) for every relay that closed point p drives. Returns 0,
-// 1 when the point has no present card (nothing driven), or the failing
-// bound check's code.
+// Calls sink(word, bit) for every relay of the crosspoint at row r, column
+// col (after the RQ521 mirroring) of a card of boardType: the crosspoint
+// relay and its isolation relays.
 template <typename Sink>
-inline int32_t forEachRelayOfPoint(const ChassisInfo &c, const SubUnitInfo &s, uint32_t p,
-                                   Sink &&sink) {
-    const uint32_t perRow = static_cast<uint32_t>(s.slotCount) * s.colCount;
-    if (perRow == 0 || s.colCount == 0) return 1;
-    const int32_t r = static_cast<int32_t>(p / perRow);
-    const uint32_t rest = p % perRow;
-    const uint32_t k = rest / s.colCount;
-    int32_t col = static_cast<int32_t>(rest % s.colCount);
-    // The RQ521 card wires its first six columns in reverse order.
-    if (c.deviceType == KORVAX_MODEL_RQ521 && col <= 5) col = 5 - col;
-    if (k >= KORVAX_SLOTS) return 1;
-    const int32_t slot = s.cardSlot[k];
-    if (slot < 0) return 1;  // no card at that position
-    const int32_t check = CheckPointParam(r, col, 0, s.rowCount, s.colCount);
-    if (check != 0) return check;
-
+inline void forEachRelayOfCrosspoint(uint32_t boardType, int32_t r, int32_t col,
+                                     int32_t wordsPerBoard, Sink &&sink) {
     auto drive = [&](int32_t group, int32_t row, int32_t wordOffset, int32_t bitOffset) {
         PointLocation loc{0, 0};
-        GetPoint(s.boardType, group, static_cast<uint32_t>(row), static_cast<uint32_t>(col), &loc);
-        sink(Relay{slot, loc.word + wordOffset, loc.bit + bitOffset});
+        GetPoint(boardType, group, static_cast<uint32_t>(row), static_cast<uint32_t>(col), &loc);
+        sink(loc.word + wordOffset, loc.bit + bitOffset);
     };
-    switch (s.boardType) {
+    switch (boardType) {
     case 0:
         drive(MATRIX, r, 0, 0);
         drive(ISO_Y, r, 0, 0);
@@ -59,7 +45,7 @@ inline int32_t forEachRelayOfPoint(const ChassisInfo &c, const SubUnitInfo &s, u
         // Four rows share one set of table rows; each further group of four
         // rows sits one card block (wordsPerBoard words) further on, and the
         // tables count bits from 1.
-        const int32_t offset = (r / 4) * static_cast<int32_t>(s.wordsPerBoard);
+        const int32_t offset = (r / 4) * wordsPerBoard;
         drive(MATRIX, r % 4, offset, -1);
         drive(ISO_Y, r % 4, offset, -1);
         break;
@@ -73,6 +59,41 @@ inline int32_t forEachRelayOfPoint(const ChassisInfo &c, const SubUnitInfo &s, u
     default:
         break;
     }
+}
+
+// Where point p of a sub-unit sits: row and column of its card (the column
+// as wired), and the card's physical slot. status is 0, 1 when no card is
+// present at that position (nothing to drive), or a bound check's code.
+struct PointAddress {
+    int32_t status;
+    int32_t row, col, slot;
+};
+
+inline PointAddress locatePoint(const ChassisInfo &c, const SubUnitInfo &s, uint32_t p) {
+    const uint32_t perRow = static_cast<uint32_t>(s.slotCount) * s.colCount;
+    if (perRow == 0) return {1, 0, 0, 0};
+    const int32_t r = static_cast<int32_t>(p / perRow);
+    const uint32_t rest = p % perRow;
+    const uint32_t k = rest / s.colCount;
+    int32_t col = static_cast<int32_t>(rest % s.colCount);
+    // The RQ521 card wires its first six columns in reverse order.
+    if (c.deviceType == KORVAX_MODEL_RQ521 && col <= 5) col = 5 - col;
+    if (k >= KORVAX_SLOTS) return {1, r, col, 0};
+    const int32_t slot = s.cardSlot[k];
+    if (slot < 0) return {1, r, col, slot};  // no card at that position
+    return {CheckPointParam(r, col, 0, s.rowCount, s.colCount), r, col, slot};
+}
+
+// Calls sink(Relay) for every relay that closed point p drives. Returns 0,
+// 1 when the point has no present card (nothing driven), or the failing
+// bound check's code.
+template <typename Sink>
+inline int32_t forEachRelayOfPoint(const ChassisInfo &c, const SubUnitInfo &s, uint32_t p,
+                                   Sink &&sink) {
+    const PointAddress at = locatePoint(c, s, p);
+    if (at.status != 0) return at.status;
+    forEachRelayOfCrosspoint(s.boardType, at.row, at.col, s.wordsPerBoard,
+                             [&](int32_t word, int32_t bit) { sink(Relay{at.slot, word, bit}); });
     return 0;
 }
 

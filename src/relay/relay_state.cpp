@@ -18,7 +18,6 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "base/qmbase.h"
@@ -38,13 +37,64 @@ int32_t closureLimit(const ChassisInfo &c, const SubUnitInfo &s) {
     return -1;
 }
 
+// The relays of every crosspoint of the four matrix-card families, resolved
+// once from the wiring tables: a switching call then costs a table read per
+// closed crosspoint instead of a walk through the table dispatch. Rows of
+// the RQ522 are kept for the first group of four; the fold adds its word
+// offset at run time.
+class WiringCache {
+public:
+    struct Relays {
+        uint8_t count = 0;
+        std::array<int16_t, 4> word{};
+        std::array<int16_t, 4> bit{};
+    };
+
+    WiringCache() {
+        for (uint32_t type = 0; type < kTypes; ++type) {
+            const Shape &sh = kShapes[type];
+            auto &cells = cells_[type];
+            cells.resize(static_cast<size_t>(sh.rows) * sh.cols);
+            for (int32_t r = 0; r < sh.rows; ++r)
+                for (int32_t col = 0; col < sh.cols; ++col) {
+                    Relays &e = cells[static_cast<size_t>(r) * sh.cols + col];
+                    forEachRelayOfCrosspoint(type, r, col, 0, [&](int32_t word, int32_t bit) {
+                        e.word[e.count] = static_cast<int16_t>(word);
+                        e.bit[e.count] = static_cast<int16_t>(bit);
+                        ++e.count;
+                    });
+                }
+        }
+    }
+
+    // The relays of table row r, column col, or null outside the tables.
+    const Relays *find(uint32_t boardType, int32_t r, int32_t col) const {
+        if (boardType >= kTypes) return nullptr;
+        const Shape &sh = kShapes[boardType];
+        if (r < 0 || r >= sh.rows || col < 0 || col >= sh.cols) return nullptr;
+        return &cells_[boardType][static_cast<size_t>(r) * sh.cols + col];
+    }
+
+private:
+    struct Shape {
+        int32_t rows, cols;
+    };
+    static constexpr uint32_t kTypes = 4;
+    static constexpr Shape kShapes[kTypes] = {{12, 10}, {10, 12}, {4, 96}, {8, 12}};
+    std::array<std::vector<Relays>, kTypes> cells_;
+};
+
 // The wiring tables that are not held from load are empty until built; a
 // switching call before KORVAX_Init would otherwise drive relay (0, 0) of
 // every card for every crosspoint. Building them is idempotent and
-// thread-safe, so the first switching call makes sure they exist.
-void ensureMaps() {
-    static std::once_flag built;
-    std::call_once(built, InitPointInfo);
+// thread-safe, so the first switching call builds them (and the cache read
+// from them) itself.
+const WiringCache &wiring() {
+    static const WiringCache cache = [] {
+        InitPointInfo();
+        return WiringCache();
+    }();
+    return cache;
 }
 
 int32_t exchangeFrame(ChassisInfo &c, const uint8_t *frame, int32_t length, int32_t lock) {
@@ -64,7 +114,7 @@ int32_t frameLength(const SubUnitInfo &s) {
 
 int32_t FrameWords::build(const ChassisInfo &c, const SubUnitInfo &s, const uint32_t *state,
                           int32_t count) {
-    ensureMaps();
+    const WiringCache &cache = wiring();
     boards_ = s.boardCount;
     perBoard_ = s.wordsPerBoard;
     if (boards_ * perBoard_ > kMaxWords) return KORVAX_ERR_PARAMETER;
@@ -87,8 +137,22 @@ int32_t FrameWords::build(const ChassisInfo &c, const SubUnitInfo &s, const uint
         for (uint32_t bits = state[i]; bits != 0; bits &= bits - 1) {
             const uint32_t p = static_cast<uint32_t>(i) * 32u + std::countr_zero(bits);
             if (p >= s.pointCount) break;  // bits are visited in ascending order
-            const int32_t st = forEachRelayOfPoint(c, s, p, set);
-            if (st < 0) return st;
+            const PointAddress at = locatePoint(c, s, p);
+            if (at.status < 0) return at.status;
+            if (at.status > 0) continue;
+            // RQ522 rows fold onto the first four, a card block further on
+            // per group of four.
+            const bool folded = s.boardType == 2;
+            const WiringCache::Relays *e =
+                cache.find(s.boardType, folded ? at.row % 4 : at.row, at.col);
+            if (e == nullptr) {
+                forEachRelayOfCrosspoint(s.boardType, at.row, at.col, s.wordsPerBoard,
+                                         [&](int32_t w, int32_t b) { set(Relay{at.slot, w, b}); });
+            } else {
+                const int32_t offset = folded ? (at.row / 4) * perBoard_ : 0;
+                for (uint8_t j = 0; j < e->count; ++j)
+                    set(Relay{at.slot, e->word[j] + offset, e->bit[j]});
+            }
             if (fault) return fault;
         }
     }
@@ -146,7 +210,7 @@ using namespace korvax;
 
 int32_t SetRelayStateDataType0(ChassisInfo *chassis, const uint8_t *flags, uint8_t *data) {
     if (chassis == nullptr || flags == nullptr || data == nullptr) return KORVAX_ERR_PARAMETER;
-    ensureMaps();
+    wiring();  // the tables must be built before any lookup
     const ChassisInfo &c = *chassis;
     const SubUnitInfo &s = c.subUnits[0];
     auto set = [&](const Relay &r) {
