@@ -65,10 +65,7 @@ const char errmsg[KORVAX_ERRMSG_COUNT][256] = {
 extern "C" KORVAX_API int32_t KORVAX_ErrorCodeToMessage(int64_t code, char *message,
                                                         uint64_t size) {
     if (code >= -9999 || message == nullptr) return KORVAX_ERR_ERROR_CODE;
-    // VISA statuses are far below our range: they all read as a VISA error
-    // (tested before negating, which would overflow for the lowest code).
-    const int64_t index = code < -10053 ? KORVAX_ERRMSG_COUNT - 1 : -code - 10000;
-    const char *text = errmsg[index];
+    const char *text = korvax::errorText(code);
     const uint64_t len = std::strlen(text);
     if (size > len) {
         std::memcpy(message, text, len + 1);
@@ -80,10 +77,10 @@ extern "C" KORVAX_API int32_t KORVAX_ErrorCodeToMessage(int64_t code, char *mess
 }
 
 namespace korvax {
-const char *errorText(int32_t code) {
+const char *errorText(int64_t code) {
     if (code >= -9999) return "";
-    int64_t index = -static_cast<int64_t>(code) - 10000;
-    if (index > KORVAX_ERRMSG_COUNT - 1) index = KORVAX_ERRMSG_COUNT - 1;
-    return errmsg[index];
+    // VISA statuses are far below our range: they all read as a VISA error
+    // (tested before negating, which would overflow for the lowest code).
+    return errmsg[code < -10053 ? KORVAX_ERRMSG_COUNT - 1 : -code - 10000];
 }
 }  // namespace korvax

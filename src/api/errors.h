@@ -12,6 +12,6 @@ KORVAX_INTERNAL const char errmsg[KORVAX_ERRMSG_COUNT][256];
 #ifdef __cplusplus
 namespace korvax {
 // Message of a code (the VISA text for codes below -10053, "" for -9999 and up).
-const char *errorText(int32_t code);
+const char *errorText(int64_t code);
 }  // namespace korvax
 #endif

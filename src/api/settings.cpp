@@ -28,11 +28,18 @@ int32_t rq521Of(uint32_t handle, ChassisInfo *&chassis) {
     return 0;
 }
 
-// A 4-byte query whose answer is the single byte 2 of the reply.
+// A 4-byte query of an RQ521; on success c holds the record whose rxBuf
+// carries the answer.
+int32_t rq521Query(uint32_t handle, uint8_t command, ChassisInfo *&c) {
+    if (const int32_t st = rq521Of(handle, c); st < 0) return st;
+    const int32_t st = query(*c, command);
+    return st < 0 ? st : 0;
+}
+
+// A query whose answer is the single byte 2 of the reply.
 int32_t queryByte(uint32_t handle, uint8_t command, uint32_t *out) {
     ChassisInfo *c = nullptr;
-    if (const int32_t st = rq521Of(handle, c); st < 0) return st;
-    if (const int32_t st = query(*c, command); st < 0) return st;
+    if (const int32_t st = rq521Query(handle, command, c); st < 0) return st;
     *out = c->rxBuf[2];
     return 0;
 }
@@ -89,8 +96,7 @@ extern "C" KORVAX_API int32_t KORVAX_SetIPAddress(uint32_t handle, const char *a
 extern "C" KORVAX_API int32_t KORVAX_GetCOMMIPAddr(uint32_t handle, char *address) {
     if (address == nullptr) return KORVAX_ERR_PARAMETER;
     ChassisInfo *c = nullptr;
-    if (const int32_t st = rq521Of(handle, c); st < 0) return st;
-    if (const int32_t st = query(*c, korvax::kCmdGetIP); st < 0) return st;
+    if (const int32_t st = rq521Query(handle, korvax::kCmdGetIP, c); st < 0) return st;
     // The octets sit in the low bytes of four reply words.
     std::snprintf(address, 16, "%d.%d.%d.%d", c->rxBuf[2], c->rxBuf[4], c->rxBuf[6],
                   c->rxBuf[8]);
@@ -145,8 +151,7 @@ extern "C" KORVAX_API int32_t KORVAX_SetBaudRate(uint32_t handle, uint32_t rate)
 extern "C" KORVAX_API int32_t KORVAX_GetBaudRate(uint32_t handle, uint32_t *rate) {
     if (rate == nullptr) return KORVAX_ERR_PARAMETER;
     ChassisInfo *c = nullptr;
-    if (const int32_t st = rq521Of(handle, c); st < 0) return st;
-    if (const int32_t st = query(*c, korvax::kCmdGetBaud); st < 0) return st;
+    if (const int32_t st = rq521Query(handle, korvax::kCmdGetBaud, c); st < 0) return st;
     // Unlike the other 16- and 32-bit reply fields, the rate comes low byte first.
     const uint8_t *r = c->rxBuf;
     *rate = uint32_t{r[2]} | uint32_t{r[3]} << 8 | uint32_t{r[4]} << 16 | uint32_t{r[5]} << 24;
