@@ -2,7 +2,7 @@
  * Declarations of the standard VISA I/O functions and types this project
  * uses, with the 64-bit Linux widths of the VISA standard. libKORVAX never
  * links against a VISA library: it resolves these names at run time (see
- * src/connection/visa_loader.h). The built-in VISA library (src/visa) and
+ * src/connection/visa_loader.h). The built-in VISA library (visa/) and
  * the scripted test VISA (tests/fakevisa) implement them.
  */
 #ifndef KORVAX_VISA_H
