@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "api/operations.h"
+#include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
 #include "maps/KORVAX_common.h"
 #include "relay/relay.h"
@@ -12,58 +13,24 @@
 namespace korvax {
 namespace {
 
-// Operations on the single-sub-unit chassis take every sub-unit as 0.
-int64_t effectiveSubUnit(const ChassisInfo &c, int64_t subUnit) {
-    return isSingleSubUnitModel(c) ? 0 : subUnit;
-}
-
-struct MatrixGeometry {
-    uint32_t boardType;
-    bool firmware2;  // base family: firmware 2 and later
-    uint16_t userWords, slots, wordsPerBoard, rowCount, colCount, pointCount;
-    uint16_t paramF, paramG, cascadeCount;
-};
-
-// Sub-unit 0 of each chassis family. Base-family firmware 2 and later drops
-// the unused thirteenth driver word of every card.
-constexpr MatrixGeometry kMatrixGeometry[] = {
-    {0, false, 19, 5, 13, 12, 10, 600, 6, 5, 0},
-    {0, true, 32, 5, 12, 12, 10, 600, 6, 5, 0},
-    {1, false, 15, 4, 13, 10, 12, 480, 0, 0, 0},
-    {2, false, 1008, 21, 49, 16, 96, 32256, 0, 0, 0},
-    {3, false, 3, 1, 10, 8, 12, 96, 0, 0, 2},
-};
-
 void setMatrixGeometry(const ChassisInfo &c, SubUnitInfo &s) {
-    const bool firmware2 = s.boardType == 0 && c.fwMajor >= 2;
-    for (const auto &g : kMatrixGeometry) {
-        if (g.boardType != s.boardType || g.firmware2 != firmware2) continue;
-        s.userWords = g.userWords;
-        s.slotCount = s.boardCount = g.slots;
-        s.wordsPerBoard = g.wordsPerBoard;
-        s.rowCount = g.rowCount;
-        s.colCount = g.colCount;
-        s.pointCount = g.pointCount;
-        // Only the fields a family defines are written; the others keep
-        // what they held.
-        if (g.paramF) s.cardParamF = g.paramF;
-        if (g.paramG) s.cardParamG = g.paramG;
-        if (g.cascadeCount) s.cascadeCount = g.cascadeCount;
-        return;
-    }
+    const ChassisModel &m = modelOf(c);
+    const MatrixGeometry &g = m.geometry(firmwareOf(c));
+    // A record whose card type is not its model's (or a model nobody knows)
+    // keeps what it has.
+    if (m.slots[0] == 0 || g.boardType != s.boardType) return;
+    s.userWords = g.userWords;
+    s.slotCount = s.boardCount = g.slots;
+    s.wordsPerBoard = g.wordsPerBoard;
+    s.rowCount = g.rowCount;
+    s.colCount = g.colCount;
+    s.pointCount = g.pointCount;
+    // Only the fields a family defines are written; the others keep what
+    // they held.
+    if (g.paramF) s.cardParamF = g.paramF;
+    if (g.paramG) s.cardParamG = g.paramG;
+    if (g.cascadeCount) s.cascadeCount = g.cascadeCount;
 }
-
-struct RfCard {
-    uint8_t kind;
-    uint32_t boardType;
-    uint16_t boardCount, wordsPerBoard, rowCount, pointCount, userWords;
-};
-
-// The RF card of sub-unit 1, by the kind code the chassis reports.
-constexpr RfCard kRfCards[] = {
-    {0, 6, 8, 20, 16, 800, 25},  {1, 10, 4, 20, 16, 800, 25}, {3, 5, 4, 20, 8, 400, 25},
-    {9, 9, 4, 12, 16, 800, 25},  {11, 8, 2, 12, 8, 400, 25},  {12, 4, 4, 10, 8, 400, 13},
-};
 
 int32_t openRfCard(ChassisInfo &c, int64_t *opened) {
     *opened = 1;
@@ -72,7 +39,7 @@ int32_t openRfCard(ChassisInfo &c, int64_t *opened) {
     const int32_t st = query(c, kCmdRfCardKind);
     if (st < 0) return st;
     const uint8_t kind = c.rxBuf[2];
-    for (const auto &card : kRfCards) {
+    for (const RfCard &card : modelOf(c).rfCards) {
         if (card.kind != kind) continue;
         SubUnitInfo &s = c.subUnits[1];
         s.boardType = card.boardType;
@@ -100,12 +67,13 @@ int32_t openAdapterPlate(ChassisInfo &c, int64_t *opened) {
     const uint16_t code = static_cast<uint16_t>(c.rxBuf[at] << 8 | c.rxBuf[at + 1]);
     *opened = 2;
     SubUnitInfo &s = c.subUnits[2];
-    if (code == 0x041A || code == 0x041B) {
-        s.boardType = code == 0x041A ? 11 : 12;
+    for (const AdapterPlate &plate : modelOf(c).plates) {
+        if (plate.code != code) continue;
+        s.boardType = plate.boardType;
         s.userWords = 4;
         s.slotCount = 1;
         s.wordsPerBoard = 8;
-        s.pointCount = code == 0x041A ? 112 : 100;
+        s.pointCount = plate.pointCount;
         return 0;
     }
     return KORVAX_ERR_DEVICE_TYPE2;
@@ -130,11 +98,12 @@ int32_t KORVAX_OpenSpecifiedCard(uint32_t handle, int64_t subUnit, int64_t *open
     if (c == nullptr) return KORVAX_ERR_HANDLE;
     if (openedSubUnit == nullptr) return KORVAX_ERR_PARAMETER;
     subUnit = effectiveSubUnit(*c, subUnit);
-    if (isRQ520Family(*c)) {
+    const ChassisModel &m = modelOf(*c);
+    if (m.firmwareFirst) {
         const int32_t st = refreshVersion(*c);
         if (st < 0) return st;
-        // The adapter plate needs firmware newer than 2.06.
-        if (subUnit == 2 && c->fwMajor == 2 && c->fwMinor <= 6) return KORVAX_ERR_NOT_SUPPORTED;
+        if (subUnit == 2 && m.withoutLoopBackAndPlate.contains(firmwareOf(*c)))
+            return KORVAX_ERR_NOT_SUPPORTED;
     }
     if (subUnit < 0 || subUnit > 2) return KORVAX_ERR_PARAMETER;
     const int32_t scan = BoardInPlaceHDW(c, static_cast<uint32_t>(subUnit));
@@ -158,11 +127,12 @@ int32_t KORVAX_Init(uint32_t handle, int64_t subUnit) {
     if (c == nullptr) return KORVAX_ERR_HANDLE;
     subUnit = effectiveSubUnit(*c, subUnit);
     InitPointInfo();
-    if (isRQ520Family(*c)) {
+    const ChassisModel &m = modelOf(*c);
+    if (m.firmwareFirst) {
         const int32_t st = refreshVersion(*c);
         if (st < 0) return st;
     }
-    if (c->deviceType == kRQ521) {
+    if (m.remoteSwitching) {
         // Relays switch only under remote control.
         uint32_t mode = 0;
         int32_t st = KORVAX_GetControlMode(handle, &mode);
@@ -189,7 +159,7 @@ int32_t KORVAX_Clear(uint32_t handle, int64_t subUnit) {
     // All relays open: a frame of zero words. The RQ522 frame is longer
     // than the request buffer, so it is built in a buffer of its own.
     std::vector<uint8_t> frame(4 + payload, 0);
-    frame[0] = c->deviceType == kRQ522 ? kCmdRelayStateLarge : kCmdRelayState;
+    frame[0] = modelOf(*c).clearCommand;
     frame[2] = static_cast<uint8_t>(payload & 0xFF);
     frame[3] = static_cast<uint8_t>(payload >> 8);
     return SendRecvMsgLock(c->vi, frame.data(), 4 + payload, c->rxBuf);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "api/operations.h"
+#include "base/chassis_model.h"
 #include "base/records.h"
 #include "connection/visa_loader.h"
 
@@ -16,31 +17,6 @@ constexpr const char *kExpression = "(GPIB|USB|ASRL|TCPIP)?*INSTR";
 constexpr std::array<uint32_t, 5> kProbeRates = {115200, 9600, 19200, 38400, 57600};
 constexpr size_t kMakerField = 50;  // widths of the identity fields we keep
 constexpr size_t kModelField = 20;
-
-struct ModelRow {
-    const char *name;
-    const char *code;
-    uint16_t model;
-    uint16_t slotTotal;
-    uint16_t slots0, board0;
-    uint16_t slots1;
-    uint16_t slots2, board2;
-};
-
-constexpr ModelRow kModels[] = {
-    {"RQ520", "041A", kRQ520, 6, 5, 0, 1, 1, 11},
-    {"RQ520B", "041B", kRQ520B, 6, 5, 0, 1, 1, 12},
-    {"RQ521", "042A", kRQ521, 4, 4, 1, 0, 0, 0},
-    {"RQ522", "043A", kRQ522, 21, 21, 2, 0, 0, 0},
-    {"RQ523", "044A", kRQ523, 1, 1, 3, 0, 0, 0},
-    {"RQ523B", "044B", kRQ523B, 1, 1, 3, 0, 0, 0},
-};
-
-const ModelRow *lookupModel(std::string_view field) {
-    for (const auto &row : kModels)
-        if (field == row.name || field == row.code) return &row;
-    return nullptr;
-}
 
 struct Identity {
     std::string_view maker;
@@ -105,22 +81,14 @@ void copyName(char (&dst)[KORVAX_RSRC_NAME_SIZE], std::string_view src) {
 }
 
 void enterRecord(ChassisInfo &c, ViSession vi, std::string_view rsrc, const Identity &id,
-                 const ModelRow &row, bool serial, uint32_t rate) {
+                 const ChassisModel &model, bool serial, uint32_t rate) {
     c.vi = vi;
     copyName(c.rsrcName, rsrc);
     std::memset(c.model, 0, sizeof c.model);
     std::memcpy(c.model, id.model.data(), id.model.size());
     c.connected = 0;
     if (serial) c.baudRate = rate;
-    c.typeCode = c.deviceType = row.model;
-    c.slotTotal = row.slotTotal;
-    c.subUnits[0].slotCount = row.slots0;
-    c.subUnits[0].boardType = row.board0;
-    if (row.slots1) c.subUnits[1].slotCount = row.slots1;
-    if (row.slots2) {
-        c.subUnits[2].slotCount = row.slots2;
-        c.subUnits[2].boardType = row.board2;
-    }
+    enterModel(c, model);
 }
 
 }  // namespace
@@ -162,7 +130,7 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
             visa::close(vi);
             continue;
         }
-        const ModelRow *row = lookupModel(probe.id.model);
+        const ChassisModel *row = findModel(probe.id.model);
         if (row == nullptr) {
             // Our maker, a model this library does not know: stop, and do
             // not leave its session open behind us. The count tells how

@@ -15,6 +15,7 @@
 
 #include "KORVAX.h"
 #include "api/operations.h"
+#include "base/chassis_model.h"
 #include "base/qmbase.h"
 #include "connection/VISAconnection.h"
 #include "relay/relay.h"
@@ -86,8 +87,10 @@ TextField hardwareText(uint8_t v) {
     return t;
 }
 
+// Controllers older than their model's card-data firmware keep the short
+// slot-information block.
 bool olderThan306(const ChassisInfo &c) {
-    return korvax::isRQ520Family(c) && !IsNewVer_3_06(&c);
+    return korvax::firmwareOf(c) < korvax::modelOf(c).cardData;
 }
 
 bool validSerial(uint32_t v) { return v >= kSerial8Min && v <= kSerial8Max; }
@@ -314,10 +317,11 @@ extern "C" KORVAX_API int32_t KORVAX_GetSWVersion(uint32_t handle, char *version
     if (versions == nullptr || size < kTextField) return KORVAX_ERR_PARAMETER;
 
     VersionList list;
-    if (korvax::isRQ520Family(*c)) {
+    const korvax::VersionReport report = korvax::modelOf(*c).versions;
+    if (report == korvax::VersionReport::Controller) {
         if (const int32_t st = korvax::refreshVersion(*c); st < 0) return st;
         list.add(firmwareText(c->fwMajor, c->fwMinor));
-    } else if (c->deviceType == korvax::kRQ521) {
+    } else if (report == korvax::VersionReport::ControllerAndComm) {
         // The RQ521 has a controller and a separate communication board, each
         // with its own firmware. Neither answer is the version the relay
         // engine decides on, so fwMajor / fwMinor stay as they are.

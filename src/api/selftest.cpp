@@ -12,6 +12,7 @@
 
 #include "KORVAX.h"
 #include "api/operations.h"
+#include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
 
 namespace korvax {
@@ -43,9 +44,8 @@ bool allLines(uint8_t byte, int lines) {
     return (byte & mask) == mask;
 }
 
-// Firmware 2.00 to 2.06 of the RQ520 family has no matrix loop-back.
 bool lacksMatrixLoopBack(const ChassisInfo &c) {
-    return isRQ520Family(c) && c.fwMajor == 2 && c.fwMinor <= 6;
+    return modelOf(c).withoutLoopBackAndPlate.contains(firmwareOf(c));
 }
 
 std::string_view openFailureLine(int32_t code) {
@@ -79,7 +79,9 @@ Verdict testSubUnit(ChassisInfo &c, int64_t subUnit) {
         const int slots = std::min<int>(s.slotCount, KORVAX_SLOTS);
         for (int j = 0; j < slots; ++j) {
             if (s.slotPresent[j] != 1) continue;  // empty slots are not tested
-            const bool ok = c.deviceType == kRQ522 ? rq522LoopBack(c, j) == 15 : bitSet(c.rxBuf[2], j);
+            const bool ok = modelOf(c).loopBack == LoopBackLayout::FourLinesEach
+                                ? rq522LoopBack(c, j) == 15
+                                : bitSet(c.rxBuf[2], j);
             if (!ok) return {KORVAX_ERR_SPI_LOOPBACK, "SelfTest:Spi Loop Back Fail\n"};
         }
         return {0, kSuccessLine};
@@ -124,21 +126,22 @@ int32_t KORVAX_SPILoopTestInfo(uint32_t handle, uint32_t subUnit, uint32_t *resu
     if (subUnit == 0) {
         if (lacksMatrixLoopBack(*c)) return KORVAX_ERR_NOT_SUPPORTED;
         if (const int32_t st = query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[0]); st < 0) return st;
-        switch (c->deviceType) {
-        case kRQ522:
+        switch (modelOf(*c).loopBack) {
+        case LoopBackLayout::FourLinesEach:
             for (int j = 0; j < KORVAX_SLOTS; ++j) results[j] = rq522LoopBack(*c, j);
             return 0;
-        case kRQ520: case kRQ520B: case kRQ521: case kRQ523: case kRQ523B: {
+        case LoopBackLayout::BitPerBoard: {
             const int n = std::min<int>(s.slotCount, 8);
             for (int j = 0; j < n; ++j) results[j] = bitSet(c->rxBuf[2], j);
             return 0;
         }
-        default:
-            return KORVAX_ERR_NOT_SUPPORTED;
+        case LoopBackLayout::Unknown:
+            break;
         }
+        return KORVAX_ERR_NOT_SUPPORTED;
     }
     if (subUnit == 1) {
-        if (!isRQ520Family(*c)) return KORVAX_ERR_NOT_SUPPORTED;
+        if (!modelOf(*c).hasRfBoard()) return KORVAX_ERR_NOT_SUPPORTED;
         if (const int32_t st = query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[1]); st < 0) return st;
         const int lines = rfLines(s.boardType);
         if (lines == 0) return KORVAX_ERR_DEVICE_TYPE;
@@ -146,7 +149,7 @@ int32_t KORVAX_SPILoopTestInfo(uint32_t handle, uint32_t subUnit, uint32_t *resu
         return 0;
     }
     if (const int32_t st = query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[2]); st < 0) return st;
-    if (!isRQ520Family(*c)) return KORVAX_ERR_NOT_SUPPORTED;
+    if (!modelOf(*c).hasAdapterPlate()) return KORVAX_ERR_NOT_SUPPORTED;
     const int n = std::min<int>(s.slotCount, 8);
     for (int j = 0; j < n; ++j) results[j] = bitSet(c->rxBuf[2], j);
     return 0;
@@ -158,7 +161,7 @@ int32_t KORVAX_SelfTest(uint32_t handle, int64_t subUnit, char *text, uint64_t s
     const size_t usable = static_cast<size_t>(std::min<uint64_t>(size, kTextArea));
     ChassisInfo *c = chassisOf(handle);
     if (c == nullptr) return KORVAX_ERR_HANDLE;
-    if (isSingleSubUnitModel(*c)) subUnit = 0;
+    subUnit = effectiveSubUnit(*c, subUnit);
 
     int64_t opened = 0;
     const int32_t open = KORVAX_OpenSpecifiedCard(handle, subUnit, &opened);

@@ -10,6 +10,7 @@
 
 #include "KORVAX.h"
 #include "api/operations.h"
+#include "base/chassis_model.h"
 #include "base/qmbase.h"
 #include "connection/VISAconnection.h"
 #include "connection/visa_loader.h"
@@ -24,7 +25,7 @@ using korvax::query;
 int32_t rq521Of(uint32_t handle, ChassisInfo *&chassis) {
     chassis = korvax::chassisOf(handle);
     if (chassis == nullptr) return KORVAX_ERR_HANDLE;
-    if (chassis->deviceType != korvax::kRQ521) return KORVAX_ERR_NOT_SUPPORTED;
+    if (!korvax::modelOf(*chassis).servesSettings) return KORVAX_ERR_NOT_SUPPORTED;
     return 0;
 }
 
@@ -86,7 +87,7 @@ extern "C" KORVAX_API int32_t KORVAX_SetIPAddress(uint32_t handle, const char *a
     // The RQ521 applies the address by itself; the other controllers take it
     // on their next restart. The restart drops the link, so whatever the
     // reset request gets back says nothing about the new address.
-    if (c->deviceType != korvax::kRQ521) {
+    if (!korvax::modelOf(*c).appliesIpAtOnce) {
         beginRequest(*c, korvax::kCmdReset);
         exchange(*c, 2);
     }

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "api/operations.h"
+#include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
 
 namespace korvax {
@@ -10,7 +11,7 @@ int32_t refreshVersion(ChassisInfo &c) {
     if (st < 0) return st;
     // RQ520-family controllers report their own version in the second pair
     // and leave it zero on older firmware.
-    if (isRQ520Family(c) && (c.rxBuf[4] != 0 || c.rxBuf[5] != 0)) {
+    if (modelOf(c).versionInSecondPair && (c.rxBuf[4] != 0 || c.rxBuf[5] != 0)) {
         c.fwMajor = c.rxBuf[4];
         c.fwMinor = c.rxBuf[5];
     } else {

@@ -81,23 +81,4 @@ KORVAX_INTERNAL int32_t FindIdleChassis(void);
 
 #ifdef __cplusplus
 }
-
-namespace korvax {
-// Model codes and the sub-unit rule shared by many operations.
-constexpr uint16_t kRQ520 = KORVAX_MODEL_RQ520;
-constexpr uint16_t kRQ520B = KORVAX_MODEL_RQ520B;
-constexpr uint16_t kRQ521 = KORVAX_MODEL_RQ521;
-constexpr uint16_t kRQ522 = KORVAX_MODEL_RQ522;
-constexpr uint16_t kRQ523 = KORVAX_MODEL_RQ523;
-constexpr uint16_t kRQ523B = KORVAX_MODEL_RQ523B;
-
-inline bool isRQ520Family(const ChassisInfo &c) {
-    return c.deviceType == kRQ520 || c.deviceType == kRQ520B;
-}
-// The single-sub-unit chassis take every sub-unit number as 0 (the RQ523B is
-// deliberately not in this list: its firmware reports sub-units like an RQ520).
-inline bool isSingleSubUnitModel(const ChassisInfo &c) {
-    return c.deviceType == kRQ521 || c.deviceType == kRQ522 || c.deviceType == kRQ523;
-}
-}  // namespace korvax
 #endif

@@ -12,6 +12,7 @@
 
 #include "KORVAX.h"
 #include "api/operations.h"
+#include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
 #include "relay/relay.h"
 
@@ -60,8 +61,9 @@ int32_t BoardInPlaceHDW(ChassisInfo *chassis, uint32_t subUnit) {
         return 0;
     }
 
-    // Only the RQ520 family has an RF board and an adapter plate.
-    if (!korvax::isRQ520Family(c)) return KORVAX_ERR_UNKNOWN_CARD_TYPE;
+    // Only the models with an RF board have the adapter plate too.
+    const korvax::ChassisModel &m = korvax::modelOf(c);
+    if (!m.hasRfBoard() || !m.hasAdapterPlate()) return KORVAX_ERR_UNKNOWN_CARD_TYPE;
 
     if (subUnit == 1) {
         if (const int32_t st = korvax::query(c, korvax::kCmdBoardDetect); st < 0) return st;
@@ -130,23 +132,19 @@ extern "C" KORVAX_API int32_t KORVAX_BoardInPlaceInfo(uint32_t handle, uint32_t 
     // the status is not negative. Never more than slotTotal entries are
     // written, which is what the caller was told to provide.
     const uint32_t bits = detectionBits(*c);
-    switch (c->deviceType) {
-    case korvax::kRQ522: {
+    switch (korvax::modelOf(*c).presence) {
+    case korvax::PresenceLayout::SlotBits: {
         const int n = std::min<int>(c->slotTotal, KORVAX_SLOTS);
         for (int j = 0; j < n; ++j) states[j] = bit(bits, j) ? 1 : 0;
         break;
     }
-    case korvax::kRQ520:
-    case korvax::kRQ520B:
-    case korvax::kRQ521:
-    case korvax::kRQ523:
-    case korvax::kRQ523B: {
+    case korvax::PresenceLayout::SlotByte: {
         // These controllers report their slots in byte 2 alone.
         const int n = std::min<int>(c->slotTotal, 8);
         for (int j = 0; j < n; ++j) states[j] = bit(c->rxBuf[2], j) ? 1 : 0;
         break;
     }
-    default:
+    case korvax::PresenceLayout::Unknown:
         states[0] = c->rxBuf[2];
         break;
     }

@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include "base/chassis_model.h"
 #include "base/records.h"
 #include "maps/KORVAX_common.h"
 #include "relay/relay.h"
@@ -69,15 +70,14 @@ struct PointAddress {
     int32_t row, col, slot;
 };
 
-inline PointAddress locatePoint(const ChassisInfo &c, const SubUnitInfo &s, uint32_t p) {
+inline PointAddress locatePoint(const ChassisModel &m, const SubUnitInfo &s, uint32_t p) {
     const uint32_t perRow = static_cast<uint32_t>(s.slotCount) * s.colCount;
     if (perRow == 0) return {1, 0, 0, 0};
     const int32_t r = static_cast<int32_t>(p / perRow);
     const uint32_t rest = p % perRow;
     const uint32_t k = rest / s.colCount;
     int32_t col = static_cast<int32_t>(rest % s.colCount);
-    // The RQ521 card wires its first six columns in reverse order.
-    if (c.deviceType == KORVAX_MODEL_RQ521 && col <= 5) col = 5 - col;
+    if (m.mirroredColumns && col <= 5) col = 5 - col;
     if (k >= KORVAX_SLOTS) return {1, r, col, 0};
     const int32_t slot = s.cardSlot[k];
     if (slot < 0) return {1, r, col, slot};  // no card at that position
@@ -88,19 +88,20 @@ inline PointAddress locatePoint(const ChassisInfo &c, const SubUnitInfo &s, uint
 // 1 when the point has no present card (nothing driven), or the failing
 // bound check's code.
 template <typename Sink>
-inline int32_t forEachRelayOfPoint(const ChassisInfo &c, const SubUnitInfo &s, uint32_t p,
+inline int32_t forEachRelayOfPoint(const ChassisModel &m, const SubUnitInfo &s, uint32_t p,
                                    Sink &&sink) {
-    const PointAddress at = locatePoint(c, s, p);
+    const PointAddress at = locatePoint(m, s, p);
     if (at.status != 0) return at.status;
     forEachRelayOfCrosspoint(s.boardType, at.row, at.col, s.wordsPerBoard,
                              [&](int32_t word, int32_t bit) { sink(Relay{at.slot, word, bit}); });
     return 0;
 }
 
-// The LT relays of an RQ523 that cascadeState asks to close (slot block 0).
+// The LT relays that cascadeState asks to close (slot block 0), on the
+// models that drive them.
 template <typename Sink>
-inline void forEachCascadeRelay(const ChassisInfo &c, const SubUnitInfo &s, Sink &&sink) {
-    if (c.deviceType != KORVAX_MODEL_RQ523) return;
+inline void forEachCascadeRelay(const ChassisModel &m, const SubUnitInfo &s, Sink &&sink) {
+    if (!m.cascadeRelays) return;
     for (uint32_t j = 0; j < s.cascadeCount && j < 2; ++j) {
         if (s.cascadeState[j] != 1) continue;
         PointLocation loc{0, 0};

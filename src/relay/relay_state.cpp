@@ -30,11 +30,8 @@ namespace {
 
 // Relay budget of the chassis power supply: closing more relays at once
 // than the coil supply can hold is refused before anything is sent.
-int32_t closureLimit(const ChassisInfo &c, const SubUnitInfo &s) {
-    if (c.deviceType != kRQ520 && c.deviceType != kRQ520B && c.deviceType != kRQ521) return -1;
-    if (s.boardType == 0) return 400;
-    if (s.boardType == 1) return 270;
-    return -1;
+int32_t closureLimit(const ChassisModel &m, const SubUnitInfo &s) {
+    return s.boardType == m.boardType0 ? m.closureLimit : -1;
 }
 
 // The relays of every crosspoint of the four matrix-card families, resolved
@@ -101,8 +98,8 @@ int32_t exchangeFrame(ChassisInfo &c, const uint8_t *frame, int32_t length, int3
     const int32_t st = lock ? SendRecvMsgLock(c.vi, frame, length, c.rxBuf)
                             : SendRecvMsg(c.vi, frame, length, c.rxBuf);
     if (st < 0) return st;
-    // An RQ521 in local (front-panel) control refuses remote switching.
-    if (c.rxBuf[0] == 0xFF && c.deviceType == kRQ521) return KORVAX_ERR_MODE_CONFLICT;
+    // A chassis in local (front-panel) control refuses remote switching.
+    if (c.rxBuf[0] == 0xFF && modelOf(c).remoteSwitching) return KORVAX_ERR_MODE_CONFLICT;
     return 0;
 }
 
@@ -115,6 +112,7 @@ int32_t frameLength(const SubUnitInfo &s) {
 int32_t FrameWords::build(const ChassisInfo &c, const SubUnitInfo &s, const uint32_t *state,
                           int32_t count) {
     const WiringCache &cache = wiring();
+    const ChassisModel &m = modelOf(c);
     boards_ = s.boardCount;
     perBoard_ = s.wordsPerBoard;
     if (boards_ * perBoard_ > kMaxWords) return KORVAX_ERR_PARAMETER;
@@ -137,7 +135,7 @@ int32_t FrameWords::build(const ChassisInfo &c, const SubUnitInfo &s, const uint
         for (uint32_t bits = state[i]; bits != 0; bits &= bits - 1) {
             const uint32_t p = static_cast<uint32_t>(i) * 32u + std::countr_zero(bits);
             if (p >= s.pointCount) break;  // bits are visited in ascending order
-            const PointAddress at = locatePoint(c, s, p);
+            const PointAddress at = locatePoint(m, s, p);
             if (at.status < 0) return at.status;
             if (at.status > 0) continue;
             // RQ522 rows fold onto the first four, a card block further on
@@ -156,7 +154,7 @@ int32_t FrameWords::build(const ChassisInfo &c, const SubUnitInfo &s, const uint
             if (fault) return fault;
         }
     }
-    forEachCascadeRelay(c, s, set);
+    forEachCascadeRelay(m, s, set);
     if (fault) return fault;
 
     // The 13-word base-family block carries no relays in the top nibble of
@@ -195,7 +193,7 @@ int32_t sendRelayState(ChassisInfo &c, const uint32_t *state, int32_t count, int
     FrameWords words;
     const int32_t st = words.build(c, s, state, count);
     if (st < 0) return st;
-    const int32_t limit = closureLimit(c, s);
+    const int32_t limit = closureLimit(modelOf(c), s);
     // The closed relays only ever add up, so passing the limit anywhere in
     // the frame is passing it in total.
     if (limit >= 0 && words.closedRelays() > limit) return KORVAX_ERR_CLOSURE_LIMIT;
@@ -211,8 +209,8 @@ using namespace korvax;
 int32_t SetRelayStateDataType0(ChassisInfo *chassis, const uint8_t *flags, uint8_t *data) {
     if (chassis == nullptr || flags == nullptr || data == nullptr) return KORVAX_ERR_PARAMETER;
     wiring();  // the tables must be built before any lookup
-    const ChassisInfo &c = *chassis;
-    const SubUnitInfo &s = c.subUnits[0];
+    const ChassisModel &m = modelOf(*chassis);
+    const SubUnitInfo &s = chassis->subUnits[0];
     auto set = [&](const Relay &r) {
         if (r.slot < 0 || r.slot >= kDataSlots || r.word < 0 || r.word >= kDataWords || r.bit < 0 ||
             r.bit > 15)
@@ -222,10 +220,10 @@ int32_t SetRelayStateDataType0(ChassisInfo *chassis, const uint8_t *flags, uint8
     const uint32_t points = std::min<uint32_t>(s.pointCount, kFlagCount);
     for (uint32_t p = 0; p < points; ++p) {
         if (flags[p] != 1) continue;
-        const int32_t st = forEachRelayOfPoint(c, s, p, set);
+        const int32_t st = forEachRelayOfPoint(m, s, p, set);
         if (st < 0) return st;
     }
-    forEachCascadeRelay(c, s, set);
+    forEachCascadeRelay(m, s, set);
     return 0;
 }
 
@@ -252,7 +250,7 @@ int32_t SendRelayStateType0(ChassisInfo *chassis, const uint8_t *flags, uint8_t 
     request[1] = 0;
     request[2] = static_cast<uint8_t>(payload & 0xFF);
     request[3] = static_cast<uint8_t>((payload >> 8) & 0xFF);
-    const int32_t limit = closureLimit(c, s);
+    const int32_t limit = closureLimit(modelOf(c), s);
     int32_t total = 0;
     for (int32_t g = 0; g < boards; ++g) {
         for (int32_t w = perBoard - 1; w >= 0; --w) {
@@ -287,7 +285,7 @@ int32_t OpMatrix(ChassisInfo *chassis, long subUnit, const uint32_t *state, int3
 int32_t KORVAX_OpMatrix(uint32_t handle, long subUnit, const uint32_t *state, int32_t count) {
     ChassisInfo *c = nullptr;
     if (FindChassis(handle, &c) < 0 || c == nullptr) return KORVAX_ERR_HANDLE;
-    if (isSingleSubUnitModel(*c)) subUnit = 0;
+    subUnit = static_cast<long>(effectiveSubUnit(*c, subUnit));
     const int32_t st = OpMatrix(c, subUnit, state, count, 1);
     if (st < 0) return st;
     // Only a state the instrument accepted becomes the remembered state.

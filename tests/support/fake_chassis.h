@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/chassis_model.h"
 #include "base/records.h"
 #include "fakevisa/fake_visa.h"
 
@@ -19,36 +20,12 @@ struct FakeChassis {
     std::string rsrc;
 };
 
-// Model-table values of one chassis model.
+// The library's profile row of one chassis model, entered as discovery
+// enters it (a code no row has gets the RQ523's layout under its own code).
 inline void applyModel(ChassisInfo &c, uint16_t model) {
+    const korvax::ChassisModel *m = korvax::findModel(model);
+    korvax::enterModel(c, m ? *m : *korvax::findModel(KORVAX_MODEL_RQ523));
     c.typeCode = c.deviceType = model;
-    SubUnitInfo *s = c.subUnits;
-    switch (model) {
-    case KORVAX_MODEL_RQ520:
-    case KORVAX_MODEL_RQ520B:
-        c.slotTotal = 6;
-        s[0].slotCount = 5;
-        s[0].boardType = 0;
-        s[1].slotCount = 1;
-        s[2].slotCount = 1;
-        s[2].boardType = model == KORVAX_MODEL_RQ520 ? 11 : 12;
-        break;
-    case KORVAX_MODEL_RQ521:
-        c.slotTotal = 4;
-        s[0].slotCount = 4;
-        s[0].boardType = 1;
-        break;
-    case KORVAX_MODEL_RQ522:
-        c.slotTotal = 21;
-        s[0].slotCount = 21;
-        s[0].boardType = 2;
-        break;
-    default:  // RQ523, RQ523B
-        c.slotTotal = 1;
-        s[0].slotCount = 1;
-        s[0].boardType = 3;
-        break;
-    }
 }
 
 // Clears the registry and the scripted VISA, then installs one chassis of

@@ -1,0 +1,207 @@
+// What the library knows about each chassis model, one row per model.
+//
+// Every difference between the models lives here: slot totals, the matrix
+// geometry of sub-unit 0 per firmware generation, the coil-supply budget,
+// how the controller lays out its presence and loop-back replies, which
+// optional boards and settings a controller serves, and the firmware a few
+// operations need. Operations read the row of their chassis instead of
+// asking which model it is. The table is header-only so that the test
+// doubles install their chassis from the very same rows.
+#pragma once
+
+#include <span>
+#include <stdint.h>
+#include <string_view>
+
+#include "base/records.h"
+
+namespace korvax {
+
+// A controller firmware version as the instrument reports it (two bytes).
+struct Firmware {
+    uint16_t major = 0, minor = 0;
+    friend constexpr bool operator<(Firmware a, Firmware b) {
+        return a.major != b.major ? a.major < b.major : a.minor < b.minor;
+    }
+};
+
+// Inclusive range of firmware versions; the default range holds none.
+struct FirmwareRange {
+    Firmware first{0xFFFF, 0xFFFF}, last{0, 0};
+    constexpr bool contains(Firmware v) const { return !(v < first) && !(last < v); }
+};
+
+inline Firmware firmwareOf(const ChassisInfo &c) { return {c.fwMajor, c.fwMinor}; }
+
+// Sub-unit 0's matrix of one card family. Fields a family leaves at 0
+// (paramF, paramG, cascadeCount) are not written into the record.
+struct MatrixGeometry {
+    uint32_t boardType;
+    uint16_t userWords, slots, wordsPerBoard, rowCount, colCount, pointCount;
+    uint16_t paramF, paramG, cascadeCount;
+};
+
+// The RF card of sub-unit 1, by the kind code the chassis reports.
+struct RfCard {
+    uint8_t kind;
+    uint32_t boardType;
+    uint16_t boardCount, wordsPerBoard, rowCount, pointCount, userWords;
+};
+
+// An adapter plate of sub-unit 2, by the code the slot information reports.
+struct AdapterPlate {
+    uint16_t code;
+    uint32_t boardType;
+    uint16_t pointCount;
+};
+
+// How the board-detection reply carries the slot bits.
+enum class PresenceLayout : uint8_t {
+    Unknown,   // a model this library does not know: byte 2 handed over raw
+    SlotByte,  // byte 2, one bit per slot, eight slots at most
+    SlotBits,  // bytes 2..4, one bit per slot (21 slots)
+};
+
+// How the matrix loop-back reply carries each board's answer.
+enum class LoopBackLayout : uint8_t {
+    Unknown,        // not served
+    BitPerBoard,    // byte 2, one bit per board
+    FourLinesEach,  // four lines per board, two boards per byte from byte 2
+};
+
+// Which firmware versions a version query hands out.
+enum class VersionReport : uint8_t {
+    Controller,            // the controller's own version (command 11)
+    ControllerAndComm,     // controller, then the communication board (49)
+    EveryImage,            // every pair command 11 reports, up to a zero
+};
+
+struct ChassisModel {
+    uint16_t code;           // model code 0x041A..0x044B
+    std::string_view name;   // as "*IDN?" may report it
+    std::string_view codeText;
+    uint16_t slotTotal;      // card slots of the whole chassis
+    // Slots and card type of each sub-unit as discovery enters them; 0
+    // slots: the record keeps what it held.
+    uint16_t slots[3];
+    uint32_t boardType0, boardType2;
+    // Sub-unit 0 before and from firmware 2.00.
+    MatrixGeometry matrix, matrixFw2;
+    int32_t closureLimit;    // relays the coil supply holds at once; -1 no budget
+    PresenceLayout presence;
+    LoopBackLayout loopBack;
+    bool singleSubUnit;      // every sub-unit number means 0
+    bool mirroredColumns;    // the card wires its first six columns in reverse
+    bool cascadeRelays;      // LT relays driven from cascadeState
+    bool remoteSwitching;    // switches only under remote control (Init asks for it)
+    bool servesSettings;     // GPIB, baud rate, LAN mode, control mode, IP query
+    bool appliesIpAtOnce;    // no restart after an IP address change
+    bool versionInSecondPair;// command 11 reports the controller in bytes 4-5
+    // Card set-up depends on the controller firmware: ask it before
+    // identifying or initialising cards.
+    bool firmwareFirst;
+    VersionReport versions;
+    uint8_t clearCommand;    // command of the all-open frame
+    std::span<const RfCard> rfCards;       // empty: no RF board in sub-unit 1
+    std::span<const AdapterPlate> plates;  // empty: no adapter plate in sub-unit 2
+    // Firmware 2.00 to 2.06 has neither the matrix loop-back nor the
+    // adapter plate.
+    FirmwareRange withoutLoopBackAndPlate;
+    // Card data (serials, hardware versions) and the current slot-information
+    // layout.
+    Firmware cardData;
+
+    bool hasRfBoard() const { return !rfCards.empty(); }
+    bool hasAdapterPlate() const { return !plates.empty(); }
+    const MatrixGeometry &geometry(Firmware fw) const { return fw.major >= 2 ? matrixFw2 : matrix; }
+};
+
+namespace models {
+
+// Base family: firmware 2 and later drops the unused thirteenth driver word
+// of every card.
+inline constexpr MatrixGeometry kBase{0, 19, 5, 13, 12, 10, 600, 6, 5, 0};
+inline constexpr MatrixGeometry kBaseFw2{0, 32, 5, 12, 12, 10, 600, 6, 5, 0};
+inline constexpr MatrixGeometry kRq521Card{1, 15, 4, 13, 10, 12, 480, 0, 0, 0};
+inline constexpr MatrixGeometry kRq522Card{2, 1008, 21, 49, 16, 96, 32256, 0, 0, 0};
+inline constexpr MatrixGeometry kRq523Card{3, 3, 1, 10, 8, 12, 96, 0, 0, 2};
+
+inline constexpr RfCard kRfCards[] = {
+    {0, 6, 8, 20, 16, 800, 25},  {1, 10, 4, 20, 16, 800, 25}, {3, 5, 4, 20, 8, 400, 25},
+    {9, 9, 4, 12, 16, 800, 25},  {11, 8, 2, 12, 8, 400, 25},  {12, 4, 4, 10, 8, 400, 13},
+};
+
+inline constexpr AdapterPlate kPlates[] = {
+    {0x041A, 11, 112},
+    {0x041B, 12, 100},
+};
+
+inline constexpr FirmwareRange kEarlyFw2{{2, 0}, {2, 6}};
+inline constexpr Firmware kCardDataFw{3, 6};
+
+using PL = PresenceLayout;
+using LB = LoopBackLayout;
+using VR = VersionReport;
+
+// clang-format off
+inline constexpr ChassisModel kTable[] = {
+    // code          name      text    slots  per sub-unit  types   matrix    from fw 2  limit presence     loop-back          single mirror cascade remote settings ip-now 2nd-pair fw-first versions               clear  RF         plates   fw 2.00-2.06 card data
+    {KORVAX_MODEL_RQ520,  "RQ520",  "041A",  6, {5, 1, 1},  0, 11, kBase,       kBaseFw2,    400, PL::SlotByte, LB::BitPerBoard,   false, false, false, false, false, false, true,  true,  VR::Controller,        19, kRfCards, kPlates, kEarlyFw2, kCardDataFw},
+    {KORVAX_MODEL_RQ520B, "RQ520B", "041B",  6, {5, 1, 1},  0, 12, kBase,       kBaseFw2,    400, PL::SlotByte, LB::BitPerBoard,   false, false, false, false, false, false, true,  true,  VR::Controller,        19, kRfCards, kPlates, kEarlyFw2, kCardDataFw},
+    {KORVAX_MODEL_RQ521,  "RQ521",  "042A",  4, {4, 0, 0},  1, 0,  kRq521Card,  kRq521Card,  270, PL::SlotByte, LB::BitPerBoard,   true,  true,  false, true,  true,  true,  false, false, VR::ControllerAndComm, 19, {},       {},      {},        {}},
+    {KORVAX_MODEL_RQ522,  "RQ522",  "043A", 21, {21, 0, 0}, 2, 0,  kRq522Card,  kRq522Card,  -1,  PL::SlotBits, LB::FourLinesEach, true,  false, false, false, false, false, false, false, VR::EveryImage,        67, {},       {},      {},        {}},
+    {KORVAX_MODEL_RQ523,  "RQ523",  "044A",  1, {1, 0, 0},  3, 0,  kRq523Card,  kRq523Card,  -1,  PL::SlotByte, LB::BitPerBoard,   true,  false, true,  false, false, false, false, false, VR::EveryImage,        19, {},       {},      {},        {}},
+    // The RQ523B is deliberately not single-sub-unit: its firmware reports
+    // sub-units like an RQ520.
+    {KORVAX_MODEL_RQ523B, "RQ523B", "044B",  1, {1, 0, 0},  3, 0,  kRq523Card,  kRq523Card,  -1,  PL::SlotByte, LB::BitPerBoard,   false, false, false, false, false, false, false, false, VR::EveryImage,        19, {},       {},      {},        {}},
+};
+// clang-format on
+
+// What a record of a model code nobody knows behaves like: no optional
+// board, no setting, no layout.
+inline constexpr ChassisModel kUnknown{0, "", "", 0, {0, 0, 0}, 0, 0, {}, {}, -1,
+                                       PL::Unknown, LB::Unknown, false, false, false, false,
+                                       false, false, false, false, VR::EveryImage, 19, {}, {}, {}, {}};
+
+}  // namespace models
+
+// Row of a model code, or nullptr.
+constexpr const ChassisModel *findModel(uint16_t code) {
+    for (const ChassisModel &m : models::kTable)
+        if (m.code == code) return &m;
+    return nullptr;
+}
+
+// Row of a model as "*IDN?" names it (name or code text), or nullptr.
+constexpr const ChassisModel *findModel(std::string_view field) {
+    for (const ChassisModel &m : models::kTable)
+        if (field == m.name || field == m.codeText) return &m;
+    return nullptr;
+}
+
+// Row of a record's chassis; models::kUnknown for a code no row has.
+inline const ChassisModel &modelOf(const ChassisInfo &c) {
+    const ChassisModel *m = findModel(c.deviceType);
+    return m ? *m : models::kUnknown;
+}
+
+// Enters a model's codes, slot totals and card types into a record, as
+// discovery does when a chassis answers.
+inline void enterModel(ChassisInfo &c, const ChassisModel &m) {
+    c.typeCode = c.deviceType = m.code;
+    c.slotTotal = m.slotTotal;
+    c.subUnits[0].slotCount = m.slots[0];
+    c.subUnits[0].boardType = m.boardType0;
+    if (m.slots[1]) c.subUnits[1].slotCount = m.slots[1];
+    if (m.slots[2]) {
+        c.subUnits[2].slotCount = m.slots[2];
+        c.subUnits[2].boardType = m.boardType2;
+    }
+}
+
+// Sub-unit number an operation works on: 0 on the single-sub-unit models.
+inline int64_t effectiveSubUnit(const ChassisInfo &c, int64_t subUnit) {
+    return modelOf(c).singleSubUnit ? 0 : subUnit;
+}
+
+}  // namespace korvax
