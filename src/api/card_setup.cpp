@@ -6,6 +6,7 @@
 #include "api/operations.h"
 #include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
+#include "connection/relay_frame_codec.h"
 #include "maps/KORVAX_common.h"
 #include "relay/relay.h"
 #include "relay/relay_frame.h"
@@ -159,8 +160,6 @@ int32_t KORVAX_Clear(uint32_t handle, int64_t subUnit) {
     // All relays open: a frame of zero words. The RQ522 frame is longer
     // than the request buffer, so it is built in a buffer of its own.
     std::vector<uint8_t> frame(4 + payload, 0);
-    frame[0] = modelOf(*c).clearCommand;
-    frame[2] = static_cast<uint8_t>(payload & 0xFF);
-    frame[3] = static_cast<uint8_t>(payload >> 8);
+    putRelayFrameHeader(frame.data(), modelOf(*c).clearCommand, payload);
     return SendRecvMsgLock(c->vi, frame.data(), 4 + payload, c->rxBuf);
 }

@@ -3,18 +3,18 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "api/operations.h"
 #include "base/chassis_model.h"
 #include "base/records.h"
-#include "connection/visa_loader.h"
+#include "connection/instrument_scan.h"
 
 namespace korvax {
 namespace {
 
 constexpr const char *kExpression = "(GPIB|USB|ASRL|TCPIP)?*INSTR";
-constexpr std::array<uint32_t, 5> kProbeRates = {115200, 9600, 19200, 38400, 57600};
 constexpr size_t kMakerField = 50;  // widths of the identity fields we keep
 constexpr size_t kModelField = 20;
 
@@ -37,57 +37,20 @@ bool parseIdentity(std::string_view reply, Identity &id) {
 
 bool acceptedMaker(std::string_view maker) { return maker == "QM" || maker == "Quillmark"; }
 
-struct Probe {
-    std::array<char, KORVAX_RX_SIZE + 1> reply{};
-    Identity id;
-};
-
-// One "*IDN?" round trip; true when the reply names an accepted maker.
-enum class Answer { Accepted, Refused, WriteFailed, ReadFailed };
-
-Answer ask(ViSession vi, Probe &probe) {
-    static constexpr char kIdn[] = "*IDN?\n";
-    ViUInt32 n = 0;
-    if (visa::write(vi, reinterpret_cast<const ViByte *>(kIdn), 6, &n) < 0) return Answer::WriteFailed;
-    n = 0;
-    probe.reply.fill(0);
-    if (visa::read(vi, reinterpret_cast<ViByte *>(probe.reply.data()), KORVAX_RX_SIZE, &n) < 0)
-        return Answer::ReadFailed;
-    const std::string_view text(probe.reply.data(), std::min<ViUInt32>(n, KORVAX_RX_SIZE));
-    if (!parseIdentity(text, probe.id) || !acceptedMaker(probe.id.maker)) return Answer::Refused;
-    return Answer::Accepted;
-}
-
-// A serial instrument answers only at its own rate: try each in turn.
-bool probeSerial(ViSession vi, Probe &probe, uint32_t &rate) {
-    visa::setAttribute(vi, VI_ATTR_ASRL_END_IN, VI_ASRL_END_NONE);
-    for (uint32_t r : kProbeRates) {
-        if (visa::setAttribute(vi, VI_ATTR_ASRL_BAUD, r) < 0) continue;
-        visa::flush(vi, VI_READ_BUF_DISCARD);
-        const Answer a = ask(vi, probe);
-        if (a == Answer::WriteFailed) return false;
-        if (a == Answer::Accepted) {
-            rate = r;
-            return true;
-        }
-    }
-    return false;
-}
-
 void copyName(char (&dst)[KORVAX_RSRC_NAME_SIZE], std::string_view src) {
     const size_t n = std::min(src.size(), sizeof dst - 1);
     std::memset(dst, 0, sizeof dst);
     std::memcpy(dst, src.data(), n);
 }
 
-void enterRecord(ChassisInfo &c, ViSession vi, std::string_view rsrc, const Identity &id,
-                 const ChassisModel &model, bool serial, uint32_t rate) {
-    c.vi = vi;
+void enterRecord(ChassisInfo &c, const Identified &found, std::string_view rsrc,
+                 std::string_view modelField, const ChassisModel &model) {
+    c.vi = found.session;
     copyName(c.rsrcName, rsrc);
     std::memset(c.model, 0, sizeof c.model);
-    std::memcpy(c.model, id.model.data(), id.model.size());
+    std::memcpy(c.model, modelField.data(), modelField.size());
     c.connected = 0;
-    if (serial) c.baudRate = rate;
+    if (found.serial) c.baudRate = found.baud;
     enterModel(c, model);
 }
 
@@ -100,47 +63,37 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
     if (count == nullptr) return KORVAX_ERR_PARAMETER;
     *count = 0;
     // A new manager closes every session of the previous discovery.
-    if (defaultRM != 0) {
-        visa::close(defaultRM);
-        defaultRM = 0;
-    }
-    ViSession rm = 0;
-    if (const ViStatus st = visa::openDefaultRM(&rm); st < 0) return st;
-    defaultRM = rm;
-
-    // VISA hands out descriptors of up to 256 bytes; they are cut to the
-    // record's field only when stored.
-    std::array<ViChar, VI_FIND_BUFLEN + 1> desc{};
-    ViFindList list = 0;
-    ViUInt32 matches = 0;
-    if (visa::findRsrc(defaultRM, kExpression, &list, &matches, desc.data()) < 0) return 0;
+    if (const int32_t st = reopenManager(defaultRM); st < 0) return st;
 
     uint32_t accepted = 0;
-    Probe probe;
-    for (ViUInt32 i = 0; i < matches && accepted < KORVAX_MAX_CHASSIS; ++i) {
-        if (i > 0 && visa::findNext(list, desc.data()) < 0) break;
-        desc[VI_FIND_BUFLEN] = '\0';
-        const std::string_view rsrc(desc.data());
-        ViSession vi = 0;
-        if (visa::open(defaultRM, desc.data(), VI_NO_LOCK, 0, &vi) < 0) continue;
-        const bool serial = rsrc.starts_with("ASRL");
-        uint32_t rate = 0;
-        const bool ok = serial ? probeSerial(vi, probe, rate) : ask(vi, probe) == Answer::Accepted;
-        if (!ok) {
-            visa::close(vi);
-            continue;
-        }
-        const ChassisModel *row = findModel(probe.id.model);
+    bool unknownModel = false;
+    std::string model;  // model field of the reply that was accepted
+    const auto accepts = [&](std::string_view reply) {
+        Identity id;
+        if (!parseIdentity(reply, id) || !acceptedMaker(id.maker)) return false;
+        model.assign(id.model);
+        return true;
+    };
+    const bool listed = forEachResource(defaultRM, kExpression, [&](std::string_view rsrc) {
+        const Identified found = identify(defaultRM, rsrc, accepts);
+        if (found.session == 0) return true;
+        const ChassisModel *row = findModel(std::string_view(model));
         if (row == nullptr) {
             // Our maker, a model this library does not know: stop, and do
-            // not leave its session open behind us. The count tells how
-            // many records this run wrote before it.
-            visa::close(vi);
-            *count = accepted;
-            return KORVAX_ERR_NOT_SUPPORTED;
+            // not leave its session open behind us.
+            closeSession(found.session);
+            unknownModel = true;
+            return false;
         }
-        enterRecord(globalChassisInfo[accepted], vi, rsrc, probe.id, *row, serial, rate);
+        enterRecord(globalChassisInfo[accepted], found, rsrc, model, *row);
         ++accepted;
+        return accepted < KORVAX_MAX_CHASSIS;
+    });
+    if (!listed) return 0;
+    // The count tells how many records this run wrote before an unknown model.
+    if (unknownModel) {
+        *count = accepted;
+        return KORVAX_ERR_NOT_SUPPORTED;
     }
     for (uint32_t i = 0; i < accepted; ++i) {
         if (entries) std::memcpy(&entries[i], &globalChassisInfo[i], sizeof(RsrcEntry));

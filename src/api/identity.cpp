@@ -259,11 +259,9 @@ extern "C" KORVAX_API int32_t KORVAX_SetSN(uint32_t handle, const char *serial,
     putSerial(*c, sn, hwNumber);
     if (const int32_t st = korvax::exchange(*c, 24); st < 0) return st;
 
-    // The chassis is restarted so that it comes up with the new identity.
-    // The controller may go down before it answers the two-byte restart
-    // frame, so the outcome of that exchange tells nothing.
-    korvax::beginRequest(*c, korvax::kCmdReset);
-    (void)korvax::exchange(*c, 2);
+    // The chassis is restarted so that it comes up with the new identity;
+    // whether the restart request got an answer tells nothing.
+    (void)korvax::restartController(*c);
     SLEEP(1);
     return 0;
 }

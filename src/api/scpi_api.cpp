@@ -25,7 +25,6 @@
 #include "api/operations.h"
 #include "base/records.h"
 #include "connection/VISAconnection.h"
-#include "connection/visa_loader.h"
 #include "scpi/scpi_parser.h"
 
 namespace {
@@ -116,20 +115,11 @@ bool isDigit(char ch) { return ch >= '0' && ch <= '9'; }
 void identity(Context &ctx) {
     ChassisInfo *c = recordOf(ctx);
     if (c == nullptr) return;
-    static constexpr char kIdn[] = "*IDN?\n";
-    ViUInt32 count = 0;
-    if (korvax::visa::write(c->vi, reinterpret_cast<ViConstBuf>(kIdn), sizeof kIdn - 1,
-                            &count) < 0) {
-        ctx.reply.set("Send data failed!");
-        return;
-    }
-    const auto room = static_cast<ViUInt32>(ctx.reply.capacity() - 1);
-    count = 0;
-    if (korvax::visa::read(c->vi, reinterpret_cast<ViBuf>(ctx.reply.data()), room, &count) < 0) {
-        ctx.reply.set("Receive data failed!");
-        return;
-    }
-    ctx.reply.data()[std::min(count, room)] = '\0';
+    const auto room = static_cast<uint32_t>(ctx.reply.capacity() - 1);
+    const korvax::IdentityReply r = korvax::askIdentity(c->vi, ctx.reply.data(), room);
+    if (r.failed == korvax::WireStep::Write) return ctx.reply.set("Send data failed!");
+    if (r.failed == korvax::WireStep::Read) return ctx.reply.set("Receive data failed!");
+    ctx.reply.data()[std::min(r.count, room)] = '\0';
 }
 
 // The reset restarts the controller: its reply (if any arrives before the
@@ -137,18 +127,9 @@ void identity(Context &ctx) {
 void reset(Context &ctx) {
     ChassisInfo *c = recordOf(ctx);
     if (c == nullptr) return;
-    const uint8_t frame[2] = {korvax::kCmdReset, 0};
-    ViUInt32 count = 0;
-    if (korvax::visa::write(c->vi, frame, sizeof frame, &count) < 0) {
-        ctx.reply.set("send data failed!");
-        return;
-    }
-    std::array<uint8_t, KORVAX_RX_SIZE> discard{};
-    if (korvax::visa::read(c->vi, discard.data(), static_cast<ViUInt32>(discard.size()), &count) <
-        0) {
-        ctx.reply.set("recv data failed!");
-        return;
-    }
+    const korvax::WireStep failed = korvax::restartController(*c);
+    if (failed == korvax::WireStep::Write) return ctx.reply.set("send data failed!");
+    if (failed == korvax::WireStep::Read) return ctx.reply.set("recv data failed!");
     // The two entry points word this reply differently, and programs compare
     // it: each keeps its own.
     ctx.reply.set(ctx.caller == Caller::Query ? "Reset Success!Please Restart The Application!"

@@ -14,18 +14,13 @@
 #include "api/operations.h"
 #include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
+#include "connection/board_replies.h"
 
 namespace korvax {
 namespace {
 
 constexpr uint8_t kLoopBackArg[3] = {1, 2, 4};  // argument bit of each sub-unit
 constexpr size_t kTextArea = 512;
-
-// RQ522 result of board j: four lines, two boards per byte from byte 2.
-uint8_t rq522LoopBack(const ChassisInfo &c, int j) {
-    const uint8_t b = c.rxBuf[2 + j / 2];
-    return j % 2 == 0 ? (b & 0x0F) : (b >> 4);
-}
 
 // Lines of the RF board's chain that the loop-back tests, by card type;
 // 0 for a type the controller does not test.
@@ -35,13 +30,6 @@ int rfLines(uint32_t boardType) {
     case 5: case 7: case 8: return 2;
     default: return 0;
     }
-}
-
-bool bitSet(uint8_t byte, int j) { return j < 8 && ((byte >> j) & 1u) != 0; }
-
-bool allLines(uint8_t byte, int lines) {
-    const uint8_t mask = static_cast<uint8_t>((1u << lines) - 1u);
-    return (byte & mask) == mask;
 }
 
 bool lacksMatrixLoopBack(const ChassisInfo &c) {
@@ -79,10 +67,7 @@ Verdict testSubUnit(ChassisInfo &c, int64_t subUnit) {
         const int slots = std::min<int>(s.slotCount, KORVAX_SLOTS);
         for (int j = 0; j < slots; ++j) {
             if (s.slotPresent[j] != 1) continue;  // empty slots are not tested
-            const bool ok = modelOf(c).loopBack == LoopBackLayout::FourLinesEach
-                                ? rq522LoopBack(c, j) == 15
-                                : bitSet(c.rxBuf[2], j);
-            if (!ok) return {KORVAX_ERR_SPI_LOOPBACK, "SelfTest:Spi Loop Back Fail\n"};
+            if (!replies::boardLoopsBack(c.rxBuf, modelOf(c).loopBack, j)) return {KORVAX_ERR_SPI_LOOPBACK, "SelfTest:Spi Loop Back Fail\n"};
         }
         return {0, kSuccessLine};
     }
@@ -91,11 +76,11 @@ Verdict testSubUnit(ChassisInfo &c, int64_t subUnit) {
         if (s.slotPresent[rfSlot] == 0xFF) return {0, kSuccessLine};  // no RF board fitted
         const int lines = rfLines(s.boardType);
         if (lines == 0) return {KORVAX_ERR_DEVICE_TYPE, ""};
-        if (!allLines(c.rxBuf[2], lines))
+        if (!replies::linesAnswered(c.rxBuf, lines))
             return {KORVAX_ERR_SPI_LOOPBACK, "SelfTest:RF Board Spi Loop Back Fail\n"};
         return {0, kSuccessLine};
     }
-    if (!bitSet(c.rxBuf[2], 0))
+    if (!replies::byte2Bit(c.rxBuf, 0))
         return {KORVAX_ERR_SPI_LOOPBACK, "SelfTest:Adapter Plate Spi Loop Back Fail\n"};
     return {0, kSuccessLine};
 }
@@ -126,32 +111,27 @@ int32_t KORVAX_SPILoopTestInfo(uint32_t handle, uint32_t subUnit, uint32_t *resu
     if (subUnit == 0) {
         if (lacksMatrixLoopBack(*c)) return KORVAX_ERR_NOT_SUPPORTED;
         if (const int32_t st = query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[0]); st < 0) return st;
-        switch (modelOf(*c).loopBack) {
-        case LoopBackLayout::FourLinesEach:
-            for (int j = 0; j < KORVAX_SLOTS; ++j) results[j] = rq522LoopBack(*c, j);
-            return 0;
-        case LoopBackLayout::BitPerBoard: {
-            const int n = std::min<int>(s.slotCount, 8);
-            for (int j = 0; j < n; ++j) results[j] = bitSet(c->rxBuf[2], j);
-            return 0;
-        }
-        case LoopBackLayout::Unknown:
-            break;
-        }
-        return KORVAX_ERR_NOT_SUPPORTED;
+        const LoopBackLayout layout = modelOf(*c).loopBack;
+        if (layout == LoopBackLayout::Unknown) return KORVAX_ERR_NOT_SUPPORTED;
+        // The four-line layout always reports every slot; the one-bit layout
+        // eight at most.
+        const int n = layout == LoopBackLayout::FourLinesEach ? KORVAX_SLOTS
+                                                              : std::min<int>(s.slotCount, 8);
+        for (int j = 0; j < n; ++j) results[j] = replies::loopBackOf(c->rxBuf, layout, j);
+        return 0;
     }
     if (subUnit == 1) {
         if (!modelOf(*c).hasRfBoard()) return KORVAX_ERR_NOT_SUPPORTED;
         if (const int32_t st = query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[1]); st < 0) return st;
         const int lines = rfLines(s.boardType);
         if (lines == 0) return KORVAX_ERR_DEVICE_TYPE;
-        results[0] = allLines(c->rxBuf[2], lines) ? 1 : 0;
+        results[0] = replies::linesAnswered(c->rxBuf, lines) ? 1 : 0;
         return 0;
     }
     if (const int32_t st = query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[2]); st < 0) return st;
     if (!modelOf(*c).hasAdapterPlate()) return KORVAX_ERR_NOT_SUPPORTED;
     const int n = std::min<int>(s.slotCount, 8);
-    for (int j = 0; j < n; ++j) results[j] = bitSet(c->rxBuf[2], j);
+    for (int j = 0; j < n; ++j) results[j] = replies::byte2Bit(c->rxBuf, j);
     return 0;
 }
 

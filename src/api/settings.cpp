@@ -13,7 +13,6 @@
 #include "base/chassis_model.h"
 #include "base/qmbase.h"
 #include "connection/VISAconnection.h"
-#include "connection/visa_loader.h"
 
 namespace {
 
@@ -87,10 +86,7 @@ extern "C" KORVAX_API int32_t KORVAX_SetIPAddress(uint32_t handle, const char *a
     // The RQ521 applies the address by itself; the other controllers take it
     // on their next restart. The restart drops the link, so whatever the
     // reset request gets back says nothing about the new address.
-    if (!korvax::modelOf(*c).appliesIpAtOnce) {
-        beginRequest(*c, korvax::kCmdReset);
-        exchange(*c, 2);
-    }
+    if (!korvax::modelOf(*c).appliesIpAtOnce) korvax::restartController(*c);
     return 0;
 }
 
@@ -143,9 +139,8 @@ extern "C" KORVAX_API int32_t KORVAX_SetBaudRate(uint32_t handle, uint32_t rate)
     korvax::setWord(c->txBuf, 2, static_cast<uint16_t>(rate & 0xFFFF));
     korvax::setWord(c->txBuf, 3, static_cast<uint16_t>(rate >> 16));
     if (const int32_t st = exchange(*c, 8); st < 0) return st;
-    // The instrument already listens at the new rate; a session that cannot
-    // follow shows up as a failure of the next exchange.
-    korvax::visa::setAttribute(c->vi, VI_ATTR_ASRL_BAUD, rate);
+    // The instrument already listens at the new rate.
+    korvax::retuneBaudRate(*c, rate);
     return 0;
 }
 

@@ -71,4 +71,27 @@ int32_t query(ChassisInfo &c, uint8_t command, uint8_t argument, bool clearReply
     return exchange(c, 4);
 }
 
+IdentityReply askIdentity(uint32_t session, char *reply, uint32_t room) {
+    static constexpr char kIdn[] = "*IDN?\n";
+    ViUInt32 count = 0;
+    if (visa::write(session, reinterpret_cast<ViConstBuf>(kIdn), sizeof kIdn - 1, &count) < 0)
+        return {WireStep::Write, 0};
+    count = 0;
+    if (visa::read(session, reinterpret_cast<ViBuf>(reply), room, &count) < 0)
+        return {WireStep::Read, 0};
+    return {WireStep::None, count};
+}
+
+WireStep restartController(ChassisInfo &c) {
+    beginRequest(c, kCmdReset);
+    const int32_t st = exchange(c, 2);
+    if (st == KORVAX_ERR_SEND) return WireStep::Write;
+    if (st == KORVAX_ERR_RECEIVE) return WireStep::Read;
+    return WireStep::None;
+}
+
+void retuneBaudRate(const ChassisInfo &c, uint32_t rate) {
+    visa::setAttribute(c.vi, VI_ATTR_ASRL_BAUD, rate);
+}
+
 }  // namespace korvax

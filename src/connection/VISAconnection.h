@@ -67,5 +67,25 @@ int32_t exchange(ChassisInfo &c, int32_t length);
 // A 4-byte request without payload: begin + exchange.
 int32_t query(ChassisInfo &c, uint8_t command, uint8_t argument = 0, bool clearReply = false);
 
+// Which step of a round trip that is not a binary exchange failed.
+enum class WireStep { None, Write, Read };
+
+// The "*IDN?" round trip on a session: the question as text, the answer read
+// into reply (at most room bytes, not terminated). count is the bytes read.
+struct IdentityReply {
+    WireStep failed;
+    uint32_t count;
+};
+IdentityReply askIdentity(uint32_t session, char *reply, uint32_t room);
+
+// Restarts the controller (command 14, two bytes). The controller may go
+// down before it answers, so a reply, even an error report, says nothing;
+// only a write or read that failed is reported.
+WireStep restartController(ChassisInfo &c);
+
+// Moves the session to a new serial rate, after the instrument moved. A
+// session that cannot follow shows up as a failure of the next exchange.
+void retuneBaudRate(const ChassisInfo &c, uint32_t rate);
+
 }  // namespace korvax
 #endif

@@ -14,6 +14,7 @@
 #include "api/operations.h"
 #include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
+#include "connection/board_replies.h"
 #include "relay/relay.h"
 
 namespace {
@@ -27,11 +28,6 @@ constexpr int kLoopBackBoards = 5;
 void markAbsent(SubUnitInfo &s) {
     std::memset(s.slotPresent, 0xFF, sizeof s.slotPresent);
     std::memset(s.cardSlot, 0xFF, sizeof s.cardSlot);
-}
-
-// The slot bits of a board-detection reply: 24 bits over bytes 2..4.
-uint32_t detectionBits(const ChassisInfo &c) {
-    return uint32_t{c.rxBuf[2]} | uint32_t{c.rxBuf[3]} << 8 | uint32_t{c.rxBuf[4]} << 16;
 }
 
 bool bit(uint32_t value, int j) { return j >= 0 && j < 32 && ((value >> j) & 1u) != 0; }
@@ -53,11 +49,10 @@ int32_t BoardInPlaceHDW(ChassisInfo *chassis, uint32_t subUnit) {
 
     if (subUnit == 0) {
         if (const int32_t st = korvax::query(c, korvax::kCmdBoardDetect); st < 0) return st;
-        const uint32_t bits = detectionBits(c);
         const int slots = std::min<int>(s.slotCount, KORVAX_SLOTS);
         int k = 0;
         for (int j = 0; j < slots; ++j)
-            if (bit(bits, j)) recordCard(s, k, j);
+            if (korvax::replies::detectedSlot(c.rxBuf, j)) recordCard(s, k, j);
         return 0;
     }
 
@@ -74,7 +69,7 @@ int32_t BoardInPlaceHDW(ChassisInfo *chassis, uint32_t subUnit) {
         const int end = std::min<int>({c.slotTotal, 8, first + KORVAX_SLOTS});
         int k = 0;
         for (int j = first; j < end; ++j)
-            if (bit(c.rxBuf[2], j)) recordCard(s, k, j - first);
+            if (korvax::replies::byte2Bit(c.rxBuf, j)) recordCard(s, k, j - first);
         return 0;
     }
 
@@ -82,7 +77,7 @@ int32_t BoardInPlaceHDW(ChassisInfo *chassis, uint32_t subUnit) {
         st < 0)
         return st;
     // The plate is one piece that spans the whole sub-unit.
-    if (bit(c.rxBuf[2], 0)) std::memset(s.slotPresent, 1, sizeof s.slotPresent);
+    if (korvax::replies::byte2Bit(c.rxBuf, 0)) std::memset(s.slotPresent, 1, sizeof s.slotPresent);
     return 0;
 }
 
@@ -102,7 +97,6 @@ extern "C" KORVAX_API int32_t KORVAX_BoardInPlace(uint32_t handle, int32_t mask)
     const int32_t st = korvax::query(*c, korvax::kCmdLoopBackOrUpdate, kLoopBackSubUnit0,
                                      /*clearReply=*/true);
     if (st < 0) return st;
-    const uint8_t answered = c->rxBuf[2];
 
     // The mask is the user's word for which boards are fitted; a board that
     // answers but is left out of the mask is not driven. Slots beyond the
@@ -113,7 +107,7 @@ extern "C" KORVAX_API int32_t KORVAX_BoardInPlace(uint32_t handle, int32_t mask)
     int k = 0;
     for (int j = 0; j < slots; ++j) {
         if (!bit(static_cast<uint32_t>(mask), j)) continue;
-        if (!bit(answered, j)) return KORVAX_ERR_CARD_IN_PLACE_SET;
+        if (!korvax::replies::byte2Bit(c->rxBuf, j)) return KORVAX_ERR_CARD_IN_PLACE_SET;
         recordCard(s, k, j);
     }
     const int32_t exists = IsBoardExists(c, 0);
@@ -131,22 +125,14 @@ extern "C" KORVAX_API int32_t KORVAX_BoardInPlaceInfo(uint32_t handle, uint32_t 
     // Decoded whatever the outcome: the caller looks at the states only when
     // the status is not negative. Never more than slotTotal entries are
     // written, which is what the caller was told to provide.
-    const uint32_t bits = detectionBits(*c);
-    switch (korvax::modelOf(*c).presence) {
-    case korvax::PresenceLayout::SlotBits: {
-        const int n = std::min<int>(c->slotTotal, KORVAX_SLOTS);
-        for (int j = 0; j < n; ++j) states[j] = bit(bits, j) ? 1 : 0;
-        break;
-    }
-    case korvax::PresenceLayout::SlotByte: {
-        // These controllers report their slots in byte 2 alone.
-        const int n = std::min<int>(c->slotTotal, 8);
-        for (int j = 0; j < n; ++j) states[j] = bit(c->rxBuf[2], j) ? 1 : 0;
-        break;
-    }
-    case korvax::PresenceLayout::Unknown:
+    const korvax::PresenceLayout layout = korvax::modelOf(*c).presence;
+    if (layout == korvax::PresenceLayout::Unknown) {
         states[0] = c->rxBuf[2];
-        break;
+        return st;
     }
+    // The one-byte layout reports eight slots at most.
+    const int reach = layout == korvax::PresenceLayout::SlotBits ? KORVAX_SLOTS : 8;
+    const int n = std::min<int>(c->slotTotal, reach);
+    for (int j = 0; j < n; ++j) states[j] = korvax::replies::presentSlot(c->rxBuf, layout, j) ? 1 : 0;
     return st;
 }

@@ -1,15 +1,7 @@
-// The relay-state frame: the complete wanted state of every relay of
-// sub-unit 0, one 16-bit driver word per bit group, blocks by physical slot.
+// The driver words of the relay-state frame (laid out on the wire by
+// connection/relay_frame_codec.h).
 //
-//   byte 0      19 (67 for the RQ522 clear)
-//   byte 1      0
-//   bytes 2-3   L = boardCount * wordsPerBoard * 2, little-endian
-//   bytes 4..   boardCount blocks of wordsPerBoard little-endian words;
-//               inside a block the driver words go out highest-numbered
-//               first (the shift-register chain of a card is loaded from
-//               its far end).
-//
-// Two builders produce it. SetRelayStateDataType0 / SendRelayStateType0
+// Two builders produce them. SetRelayStateDataType0 / SendRelayStateType0
 // keep the historical byte-per-relay data area; KORVAX_OpMatrix uses a
 // builder whose cost follows the number of closed crosspoints. Both resolve
 // crosspoints through forEachRelayOfPoint, and tests hold them to identical
@@ -22,6 +14,7 @@
 
 #include "base/qmbase.h"
 #include "connection/VISAconnection.h"
+#include "connection/relay_frame_codec.h"
 #include "relay/point_model.h"
 #include "relay/relay_frame.h"
 
@@ -171,21 +164,7 @@ int32_t FrameWords::closedRelays() const {
 }
 
 int32_t FrameWords::encode(uint8_t command, uint8_t *frame) const {
-    const int32_t payload = boards_ * perBoard_ * 2;
-    frame[0] = command;
-    frame[1] = 0;
-    frame[2] = static_cast<uint8_t>(payload & 0xFF);
-    frame[3] = static_cast<uint8_t>((payload >> 8) & 0xFF);
-    uint8_t *out = frame + 4;
-    for (int32_t g = 0; g < boards_; ++g) {
-        const uint16_t *block = &words_[g * perBoard_];
-        for (int32_t w = 0; w < perBoard_; ++w) {
-            const uint16_t v = block[perBoard_ - 1 - w];
-            *out++ = static_cast<uint8_t>(v & 0xFF);
-            *out++ = static_cast<uint8_t>(v >> 8);
-        }
-    }
-    return 4 + payload;
+    return encodeRelayFrame(frame, command, words_, boards_, perBoard_);
 }
 
 int32_t sendRelayState(ChassisInfo &c, const uint32_t *state, int32_t count, int32_t lock) {
@@ -245,27 +224,25 @@ int32_t SendRelayStateType0(ChassisInfo *chassis, const uint8_t *flags, uint8_t 
             for (int b = 0; b < 16; ++b)
                 if (data[(g * kDataWords + w) * 16 + b]) return KORVAX_ERR_ROW_RANGE;
 
-    const int32_t payload = boards * perBoard * 2;
-    request[0] = kCmdRelayState;
-    request[1] = 0;
-    request[2] = static_cast<uint8_t>(payload & 0xFF);
-    request[3] = static_cast<uint8_t>((payload >> 8) & 0xFF);
+    // The 13-word base-family block carries no relays in the top nibble of
+    // its first word on the wire.
+    if (s.boardType == 0 && perBoard == 13)
+        for (int32_t g = 0; g < boards; ++g)
+            std::memset(&data[(g * kDataWords + 12) * 16 + 12], 0, 4);
     const int32_t limit = closureLimit(modelOf(c), s);
     int32_t total = 0;
+    std::vector<uint16_t> words(static_cast<size_t>(boards) * perBoard);
     for (int32_t g = 0; g < boards; ++g) {
-        for (int32_t w = perBoard - 1; w >= 0; --w) {
-            uint8_t *word = &data[(g * kDataWords + (perBoard - 1 - w)) * 16];
-            if (s.boardType == 0 && perBoard == 13 && w == 12)
-                std::memset(&data[(g * kDataWords + 12) * 16 + 12], 0, 4);
+        for (int32_t w = 0; w < perBoard; ++w) {
             uint32_t ones = 0;
-            const uint16_t v = ArrayToU16(word, &ones);
-            request[4 + 2 * (g * perBoard + w)] = static_cast<uint8_t>(v & 0xFF);
-            request[4 + 2 * (g * perBoard + w) + 1] = static_cast<uint8_t>(v >> 8);
+            words[static_cast<size_t>(g) * perBoard + w] =
+                ArrayToU16(&data[(g * kDataWords + w) * 16], &ones);
             total += static_cast<int32_t>(ones);
-            if (limit >= 0 && total > limit) return KORVAX_ERR_CLOSURE_LIMIT;
         }
     }
-    return exchangeFrame(c, request, 4 + payload, lock);
+    if (limit >= 0 && total > limit) return KORVAX_ERR_CLOSURE_LIMIT;
+    const int32_t length = encodeRelayFrame(request, kCmdRelayState, words, boards, perBoard);
+    return exchangeFrame(c, request, length, lock);
 }
 
 int32_t OpMatrix(ChassisInfo *chassis, long subUnit, const uint32_t *state, int32_t count,
