@@ -85,18 +85,8 @@ int32_t openAdapterPlate(ChassisInfo &c, int64_t *opened) {
 
 using namespace korvax;
 
-int32_t GetSlotHW(ChassisInfo *chassis, int32_t slot) {
-    if (chassis == nullptr) return KORVAX_ERR_PARAMETER;
-    const int64_t index = 24 + 10 * (static_cast<int64_t>(slot) - 1);
-    if (index < 0 || index > 199) return KORVAX_ERR_PARAMETER;
-    const int32_t st = query(*chassis, kCmdSlotInfo);
-    if (st < 0) return st;
-    return chassis->rxBuf[index];
-}
-
-int32_t KORVAX_OpenSpecifiedCard(uint32_t handle, int64_t subUnit, int64_t *openedSubUnit) {
-    ChassisInfo *c = chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+int32_t korvax::openSpecifiedCard(ChassisInfo &chassis, int64_t subUnit, int64_t *openedSubUnit) {
+    ChassisInfo *c = &chassis;
     if (openedSubUnit == nullptr) return KORVAX_ERR_PARAMETER;
     subUnit = effectiveSubUnit(*c, subUnit);
     const ChassisModel &m = modelOf(*c);
@@ -123,6 +113,12 @@ int32_t KORVAX_OpenSpecifiedCard(uint32_t handle, int64_t subUnit, int64_t *open
     }
 }
 
+int32_t KORVAX_OpenSpecifiedCard(uint32_t handle, int64_t subUnit, int64_t *openedSubUnit) {
+    ChassisInfo *c = chassisOf(handle);
+    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    return openSpecifiedCard(*c, subUnit, openedSubUnit);
+}
+
 int32_t KORVAX_Init(uint32_t handle, int64_t subUnit) {
     ChassisInfo *c = chassisOf(handle);
     if (c == nullptr) return KORVAX_ERR_HANDLE;
@@ -136,17 +132,22 @@ int32_t KORVAX_Init(uint32_t handle, int64_t subUnit) {
     if (m.remoteSwitching) {
         // Relays switch only under remote control.
         uint32_t mode = 0;
-        int32_t st = KORVAX_GetControlMode(handle, &mode);
+        int32_t st = controlModeOf(*c, mode);
         if (st < 0) return st;
-        if (mode == 0 && (st = KORVAX_SetControlMode(handle, 1)) < 0) return st;
+        if (mode == 0 && (st = changeControlMode(*c, 1)) < 0) return st;
     }
-    const int32_t st = KORVAX_Clear(handle, subUnit);
+    const int32_t st = clearSubUnit(*c, subUnit);
     return st < 0 ? st : 0;
 }
 
 int32_t KORVAX_Clear(uint32_t handle, int64_t subUnit) {
     ChassisInfo *c = chassisOf(handle);
     if (c == nullptr) return KORVAX_ERR_HANDLE;
+    return clearSubUnit(*c, subUnit);
+}
+
+int32_t korvax::clearSubUnit(ChassisInfo &chassis, int64_t subUnit) {
+    ChassisInfo *c = &chassis;
     subUnit = effectiveSubUnit(*c, subUnit);
     if (subUnit < 0 || subUnit > 2) return KORVAX_ERR_PARAMETER;
     const int32_t present = IsBoardExists(c, static_cast<int32_t>(subUnit));

@@ -17,10 +17,11 @@ int32_t refreshVersion(ChassisInfo &c);
 // the session must switch together). Usable from load on.
 platform::Mutex &apiMutex();
 
-// Record of a handle, or nullptr.
-inline ChassisInfo *chassisOf(uint32_t handle) {
-    ChassisInfo *c = nullptr;
-    return FindChassis(handle, &c) >= 0 ? c : nullptr;
-}
+// Internal forms of exported operations, on a record already looked up;
+// same checks (after the handle's), codes and wire traffic.
+int32_t openSpecifiedCard(ChassisInfo &c, int64_t subUnit, int64_t *openedSubUnit);
+int32_t clearSubUnit(ChassisInfo &c, int64_t subUnit);
+int32_t controlModeOf(ChassisInfo &c, uint32_t &mode);
+int32_t changeControlMode(ChassisInfo &c, uint32_t mode);
 
 }  // namespace korvax

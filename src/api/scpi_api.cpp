@@ -3,15 +3,17 @@
 // caller's buffer. Both run the same dispatch; it differs only in where the
 // reply goes, how much room it has, and the wording of the reset reply.
 //
-// Every command is carried out by the library's own exported operations, so
-// it gets exactly their checks and codes. Only the identity query and the
-// reset talk to the instrument directly: the identity answer is the
-// instrument's own text, and the reset has no reply worth decoding.
+// Every command is carried out by the library's own operations (exported,
+// or their internal form on the record), so it gets exactly their checks and
+// codes. The identity query and the reset use the exchange's own round
+// trips: the identity answer is the instrument's own text, and the reset
+// has no reply worth decoding.
 //
-// Relay commands edit one state image, the userState of sub-unit 0, and hand
-// the whole image to KORVAX_OpMatrix. A direct KORVAX_OpMatrix on sub-unit 0
-// replaces the same array, so the text and the binary interfaces always
-// start from the state the instrument last accepted.
+// Relay commands edit one state image, the userState of sub-unit 0, and
+// switch to the whole image as KORVAX_OpMatrix does. A direct
+// KORVAX_OpMatrix on sub-unit 0 replaces the same array, so the text and the
+// binary interfaces always start from the state the instrument last
+// accepted.
 #include <algorithm>
 #include <array>
 #include <cstdarg>
@@ -25,6 +27,7 @@
 #include "api/operations.h"
 #include "base/records.h"
 #include "connection/VISAconnection.h"
+#include "relay/relay_frame.h"
 #include "scpi/scpi_parser.h"
 
 namespace {
@@ -222,16 +225,18 @@ void controlMode(Context &ctx) {
 
 void setControlMode(Context &ctx) {
     const uint32_t wanted = std::string_view(ctx.argument) == "REMOTE" ? 1 : 0;
+    ChassisInfo *c = recordOf(ctx);
+    if (c == nullptr) return;
     uint32_t present = 0;
-    const int32_t st = KORVAX_GetControlMode(ctx.handle, &present);
+    const int32_t st = korvax::controlModeOf(*c, present);
     if (st < 0) return ctx.reply.error(st);
     if (present == wanted) return ctx.reply.set("Local/Remote Control Mode Conflict");
     // An RQ521 refuses relay frames under local control, so go through remote
     // (refused harmlessly when already there) to open every relay, then settle
     // in the wanted mode: whoever takes over starts from an all-open matrix.
-    KORVAX_SetControlMode(ctx.handle, 1);
-    KORVAX_Clear(ctx.handle, 0);
-    KORVAX_SetControlMode(ctx.handle, wanted);
+    korvax::changeControlMode(*c, 1);
+    korvax::clearSubUnit(*c, 0);
+    korvax::changeControlMode(*c, wanted);
     ctx.reply.set("Set Control Mode Success");
 }
 
@@ -265,8 +270,7 @@ void baudRate(Context &ctx) {
 // not rolled back on failure: it holds what the user asked for, and the next
 // relay command asks for it again.
 void applyImage(Context &ctx, ChassisInfo &c, long subUnit) {
-    ctx.reply.outcome(KORVAX_OpMatrix(ctx.handle, subUnit, c.subUnits[0].userState,
-                                      KORVAX_USER_WORDS),
+    ctx.reply.outcome(korvax::switchState(c, subUnit, c.subUnits[0].userState, KORVAX_USER_WORDS),
                       kRelaysDone);
 }
 

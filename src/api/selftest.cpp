@@ -144,7 +144,7 @@ int32_t KORVAX_SelfTest(uint32_t handle, int64_t subUnit, char *text, uint64_t s
     subUnit = effectiveSubUnit(*c, subUnit);
 
     int64_t opened = 0;
-    const int32_t open = KORVAX_OpenSpecifiedCard(handle, subUnit, &opened);
+    const int32_t open = openSpecifiedCard(*c, subUnit, &opened);
     if (open < 0) {
         copyOut(openFailureLine(open), text, usable);
         return open;

@@ -154,18 +154,31 @@ extern "C" KORVAX_API int32_t KORVAX_GetBaudRate(uint32_t handle, uint32_t *rate
     return 0;
 }
 
-extern "C" KORVAX_API int32_t KORVAX_GetControlMode(uint32_t handle, uint32_t *mode) {
-    if (mode == nullptr) return KORVAX_ERR_PARAMETER;
-    return queryByte(handle, korvax::kCmdGetControlMode, mode);
+int32_t korvax::controlModeOf(ChassisInfo &c, uint32_t &mode) {
+    if (!modelOf(c).servesSettings) return KORVAX_ERR_NOT_SUPPORTED;
+    if (const int32_t st = query(c, kCmdGetControlMode); st < 0) return st;
+    mode = c.rxBuf[2];
+    return 0;
 }
 
-extern "C" KORVAX_API int32_t KORVAX_SetControlMode(uint32_t handle, uint32_t mode) {
-    ChassisInfo *c = nullptr;
-    if (const int32_t st = rq521Of(handle, c); st < 0) return st;
+int32_t korvax::changeControlMode(ChassisInfo &c, uint32_t mode) {
     // Ask first, so that the caller can tell a real switch from a request
     // that would change nothing.
     uint32_t current = 0;
-    if (const int32_t st = KORVAX_GetControlMode(handle, &current); st < 0) return st;
+    if (const int32_t st = controlModeOf(c, current); st < 0) return st;
     if (mode == current) return KORVAX_ERR_SAME_MODE;
-    return sendWordSetting(*c, korvax::kCmdSetControlMode, mode);
+    return sendWordSetting(c, kCmdSetControlMode, mode);
+}
+
+extern "C" KORVAX_API int32_t KORVAX_GetControlMode(uint32_t handle, uint32_t *mode) {
+    if (mode == nullptr) return KORVAX_ERR_PARAMETER;
+    ChassisInfo *c = korvax::chassisOf(handle);
+    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    return korvax::controlModeOf(*c, *mode);
+}
+
+extern "C" KORVAX_API int32_t KORVAX_SetControlMode(uint32_t handle, uint32_t mode) {
+    ChassisInfo *c = korvax::chassisOf(handle);
+    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    return korvax::changeControlMode(*c, mode);
 }

@@ -1,10 +1,20 @@
+// Library and controller versions.
 #include <cstring>
 
 #include "api/operations.h"
 #include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
 
+extern "C" KORVAX_API void KORVAX_GetLibVersion(char *version) {
+    if (version) std::memcpy(version, KORVAX_LIB_VERSION, sizeof KORVAX_LIB_VERSION);
+}
+
 namespace korvax {
+
+platform::Mutex &apiMutex() {
+    static platform::Mutex m;
+    return m;
+}
 
 int32_t refreshVersion(ChassisInfo &c) {
     const int32_t st = query(c, kCmdVersion, 0, /*clearReply=*/true);

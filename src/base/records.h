@@ -81,4 +81,12 @@ KORVAX_INTERNAL int32_t FindIdleChassis(void);
 
 #ifdef __cplusplus
 }
+
+namespace korvax {
+// Record of a handle, or nullptr.
+inline ChassisInfo *chassisOf(uint32_t handle) {
+    ChassisInfo *c = nullptr;
+    return FindChassis(handle, &c) >= 0 ? c : nullptr;
+}
+}  // namespace korvax
 #endif

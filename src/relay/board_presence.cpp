@@ -11,7 +11,6 @@
 #include <cstring>
 
 #include "KORVAX.h"
-#include "api/operations.h"
 #include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
 #include "connection/board_replies.h"
@@ -79,6 +78,17 @@ int32_t BoardInPlaceHDW(ChassisInfo *chassis, uint32_t subUnit) {
     // The plate is one piece that spans the whole sub-unit.
     if (korvax::replies::byte2Bit(c.rxBuf, 0)) std::memset(s.slotPresent, 1, sizeof s.slotPresent);
     return 0;
+}
+
+int32_t GetSlotHW(ChassisInfo *chassis, int32_t slot) {
+    if (chassis == nullptr) return KORVAX_ERR_PARAMETER;
+    // One 10-byte record per slot from byte 16; the hardware code is its
+    // ninth byte.
+    const int64_t index = 24 + 10 * (static_cast<int64_t>(slot) - 1);
+    if (index < 0 || index > 199) return KORVAX_ERR_PARAMETER;
+    const int32_t st = korvax::query(*chassis, korvax::kCmdSlotInfo);
+    if (st < 0) return st;
+    return chassis->rxBuf[index];
 }
 
 extern "C" KORVAX_API int32_t KORVAXBoardInPlaceHDW(uint32_t handle, uint32_t subUnit) {

@@ -35,5 +35,9 @@ private:
 int32_t frameLength(const SubUnitInfo &s);
 // Builds and exchanges the frame for a state (count words, may be 0).
 int32_t sendRelayState(ChassisInfo &c, const uint32_t *state, int32_t count, int32_t lock);
+// KORVAX_OpMatrix on a record: switches the sub-unit to the state (under the
+// exchange lock) and, once the instrument accepted it, keeps it as the
+// sub-unit's userState. state may be that userState itself.
+int32_t switchState(ChassisInfo &c, long subUnit, const uint32_t *state, int32_t count);
 
 }  // namespace korvax

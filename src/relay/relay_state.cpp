@@ -259,17 +259,22 @@ int32_t OpMatrix(ChassisInfo *chassis, long subUnit, const uint32_t *state, int3
     return sendRelayState(*chassis, state, count < 0 ? 0 : count, lock);
 }
 
-int32_t KORVAX_OpMatrix(uint32_t handle, long subUnit, const uint32_t *state, int32_t count) {
-    ChassisInfo *c = nullptr;
-    if (FindChassis(handle, &c) < 0 || c == nullptr) return KORVAX_ERR_HANDLE;
+int32_t korvax::switchState(ChassisInfo &chassis, long subUnit, const uint32_t *state,
+                            int32_t count) {
+    ChassisInfo *c = &chassis;
     subUnit = static_cast<long>(effectiveSubUnit(*c, subUnit));
     const int32_t st = OpMatrix(c, subUnit, state, count, 1);
     if (st < 0) return st;
     // Only a state the instrument accepted becomes the remembered state.
-    if (count > 0) {
-        const int32_t kept = std::min<int32_t>(count, KORVAX_USER_WORDS);
-        std::memmove(c->subUnits[subUnit].userState, state, kept * sizeof(uint32_t));
-    }
+    uint32_t *kept = c->subUnits[subUnit].userState;
+    if (count > 0 && state != kept)
+        std::memmove(kept, state, std::min<int32_t>(count, KORVAX_USER_WORDS) * sizeof(uint32_t));
     currentOpSwitch = 0;
     return 0;
+}
+
+int32_t KORVAX_OpMatrix(uint32_t handle, long subUnit, const uint32_t *state, int32_t count) {
+    ChassisInfo *c = chassisOf(handle);
+    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    return switchState(*c, subUnit, state, count);
 }

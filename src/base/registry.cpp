@@ -1,7 +1,4 @@
 // The chassis registry and the library-wide state.
-#include <cstring>
-
-#include "api/operations.h"
 #include "base/records.h"
 
 ChassisInfo globalChassisInfo[KORVAX_REGISTRY_SIZE] = {};
@@ -35,14 +32,3 @@ int32_t FindIdleChassis(void) {
         if (globalChassisInfo[i].vi == 0) return i;
     return KORVAX_ERR_HANDLE;
 }
-
-extern "C" KORVAX_API void KORVAX_GetLibVersion(char *version) {
-    if (version) std::memcpy(version, KORVAX_LIB_VERSION, sizeof KORVAX_LIB_VERSION);
-}
-
-namespace korvax {
-platform::Mutex &apiMutex() {
-    static platform::Mutex m;
-    return m;
-}
-}  // namespace korvax
