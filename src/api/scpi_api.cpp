@@ -20,7 +20,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "KORVAX.h"
@@ -328,52 +330,64 @@ void switchAll(Context &ctx, bool close) {
     applyImage(ctx, *c, 0);
 }
 
-void dispatch(ScpiOp op, Context &ctx) {
-    // The parser leaves a message (and an empty argument) when the text after
-    // a command does not fit: acting on the empty argument would set a value
-    // nobody typed. The baud-rate setting is not served at all, whatever
-    // its argument, so it keeps its own answer.
-    if (op != SCPI_OP_SET_BAUD_RATE && korvax::scpiTakesArgument(op) && !ctx.reply.empty()) return;
-
-    switch (op) {
-    case SCPI_OP_IDENTITY: return identity(ctx);
-    case SCPI_OP_FW_VERSION: return firmwareVersion(ctx);
-    case SCPI_OP_MANUFACTURER: return deviceInfo(ctx, true);
-    case SCPI_OP_MODEL: return deviceInfo(ctx, false);
-    case SCPI_OP_RESET: return reset(ctx);
-    case SCPI_OP_SET_IP_ADDRESS:
-        return ctx.reply.outcome(
-            KORVAX_SetIPAddress(ctx.handle, ctx.argument),
-            "Set IP Address Success! Please Restart The Application if Using Manual IP Mode!");
-    case SCPI_OP_IP_ADDRESS: return ipAddress(ctx);
-    case SCPI_OP_SET_LAN_MODE: return setLanMode(ctx);
-    case SCPI_OP_LAN_MODE: return lanMode(ctx);
-    case SCPI_OP_BOARD_IN_PLACE: return boardInPlace(ctx);
-    case SCPI_OP_SPI_LOOP: return spiLoop(ctx);
-    case SCPI_OP_CARD_STATE: return cardState(ctx);
-    case SCPI_OP_CONTROL_MODE: return controlMode(ctx);
-    case SCPI_OP_SET_CONTROL_MODE: return setControlMode(ctx);
-    case SCPI_OP_SET_GPIB_ADDRESS: return setGpibAddress(ctx);
-    case SCPI_OP_GPIB_ADDRESS: return gpibAddress(ctx);
-    case SCPI_OP_BAUD_RATE: return baudRate(ctx);
-    case SCPI_OP_OPEN: return switchList(ctx, false);
-    case SCPI_OP_CLOSE: return switchList(ctx, true);
-    case SCPI_OP_OPEN_ALL: return switchAll(ctx, false);
-    case SCPI_OP_CLOSE_ALL: return switchAll(ctx, true);
-    // A rate change must retune the session together with the instrument
-    // (KORVAX_SetBaudRate does both under its lock); the text interface does
-    // not offer it.
-    case SCPI_OP_SET_BAUD_RATE:
-    default: return ctx.reply.set(kUnknownCommand);
-    }
+void setIpAddress(Context &ctx) {
+    ctx.reply.outcome(
+        KORVAX_SetIPAddress(ctx.handle, ctx.argument),
+        "Set IP Address Success! Please Restart The Application if Using Manual IP Mode!");
 }
 
+struct Handler {
+    ScpiOp op;
+    bool takesArgument;
+    void (*run)(Context &);
+};
+
+// Every command the text interface serves. A rate change is not among them:
+// it must retune the session together with the instrument
+// (KORVAX_SetBaudRate does both under its lock), so its spellings get the
+// unknown-command answer whatever their argument.
+constexpr Handler kHandlers[] = {
+    {SCPI_OP_IDENTITY, false, identity},
+    {SCPI_OP_FW_VERSION, false, firmwareVersion},
+    {SCPI_OP_MANUFACTURER, false, [](Context &ctx) { deviceInfo(ctx, true); }},
+    {SCPI_OP_MODEL, false, [](Context &ctx) { deviceInfo(ctx, false); }},
+    {SCPI_OP_RESET, false, reset},
+    {SCPI_OP_SET_IP_ADDRESS, true, setIpAddress},
+    {SCPI_OP_IP_ADDRESS, false, ipAddress},
+    {SCPI_OP_SET_LAN_MODE, true, setLanMode},
+    {SCPI_OP_LAN_MODE, false, lanMode},
+    {SCPI_OP_BOARD_IN_PLACE, false, boardInPlace},
+    {SCPI_OP_SPI_LOOP, false, spiLoop},
+    {SCPI_OP_CARD_STATE, false, cardState},
+    {SCPI_OP_CONTROL_MODE, false, controlMode},
+    {SCPI_OP_SET_CONTROL_MODE, true, setControlMode},
+    {SCPI_OP_SET_GPIB_ADDRESS, true, setGpibAddress},
+    {SCPI_OP_GPIB_ADDRESS, false, gpibAddress},
+    {SCPI_OP_BAUD_RATE, false, baudRate},
+    {SCPI_OP_OPEN, true, [](Context &ctx) { switchList(ctx, false); }},
+    {SCPI_OP_CLOSE, true, [](Context &ctx) { switchList(ctx, true); }},
+    {SCPI_OP_OPEN_ALL, false, [](Context &ctx) { switchAll(ctx, false); }},
+    {SCPI_OP_CLOSE_ALL, false, [](Context &ctx) { switchAll(ctx, true); }},
+};
+
+constexpr bool handlersAgreeWithParser() {
+    for (const Handler &h : kHandlers)
+        if (h.takesArgument != korvax::scpiTakesArgument(h.op)) return false;
+    return true;
+}
+static_assert(handlersAgreeWithParser(), "a handler disagrees with the parser on its argument");
+
 void run(uint32_t handle, const char *command, Reply reply, Caller caller, ChassisInfo *record) {
-    std::array<char, KORVAX_SCPI_ARGUMENT_SIZE> argument{};
-    ScpiOp op = SCPI_OP_UNKNOWN;
-    scpi_parser(handle, command, reply.data(), argument.data(), &op);
-    Context ctx{handle, caller, reply, record, argument.data()};
-    dispatch(op, ctx);
+    const korvax::ParsedCommand parsed = korvax::parseCommand(command);
+    const auto h = std::find_if(std::begin(kHandlers), std::end(kHandlers),
+                                [&](const Handler &e) { return e.op == parsed.op; });
+    if (h == std::end(kHandlers)) return reply.set(kUnknownCommand);
+    // An argument that does not fit is refused before anything acts on it:
+    // the empty argument left in its place would set a value nobody typed.
+    if (!parsed.error.empty()) return reply.set(parsed.error);
+    const std::string argument(parsed.argument);
+    Context ctx{handle, caller, reply, record, argument.c_str()};
+    h->run(ctx);
 }
 
 }  // namespace

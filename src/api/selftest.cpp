@@ -67,7 +67,8 @@ Verdict testSubUnit(ChassisInfo &c, int64_t subUnit) {
         const int slots = std::min<int>(s.slotCount, KORVAX_SLOTS);
         for (int j = 0; j < slots; ++j) {
             if (s.slotPresent[j] != 1) continue;  // empty slots are not tested
-            if (!replies::boardLoopsBack(c.rxBuf, modelOf(c).loopBack, j)) return {KORVAX_ERR_SPI_LOOPBACK, "SelfTest:Spi Loop Back Fail\n"};
+            if (!replies::boardLoopsBack(c.rxBuf, modelOf(c).loopBack, j))
+                return {KORVAX_ERR_SPI_LOOPBACK, "SelfTest:Spi Loop Back Fail\n"};
         }
         return {0, kSuccessLine};
     }

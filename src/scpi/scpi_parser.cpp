@@ -4,12 +4,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
 #include <optional>
 #include <span>
 #include <string_view>
 
-#include "base/qmbase.h"
 #include "base/records.h"
 
 // The long forms keep the manual's spelling, oddities included: users copy
@@ -157,31 +157,39 @@ std::int32_t refuse(char *message, std::string_view text) {
 
 }  // namespace
 
-void scpi_parser(uint32_t /*handle*/, const char *command, char *message, char *argument,
-                 ScpiOp *op) {
-    ScpiOp found = SCPI_OP_UNKNOWN;
-    if (op != nullptr) *op = found;
-    const std::string_view text = command != nullptr ? command : "";
-    const ScpiCommand *table =
-        existLowerCase(command) != 0 ? commandMapUpperAndLower : commandMapAllUpper;
-
+korvax::ParsedCommand korvax::parseCommand(std::string_view text) {
+    const bool lower = std::any_of(text.begin(), text.end(), [](char c) {
+        return std::islower(static_cast<unsigned char>(c)) != 0;
+    });
+    const ScpiCommand *table = lower ? commandMapUpperAndLower : commandMapAllUpper;
     for (const ScpiCommand &entry : std::span(table, KORVAX_SCPI_COMMAND_COUNT)) {
         const std::string_view spelling = entry.text;
         if (!text.starts_with(spelling)) continue;
-        found = entry.op;
-        if (op != nullptr) *op = found;
-        if (!korvax::scpiTakesArgument(found) || argument == nullptr) return;
+        ParsedCommand parsed{entry.op, {}, {}};
+        if (!scpiTakesArgument(entry.op)) return parsed;
         const std::string_view rest = text.substr(spelling.size());
-        if (rest.size() > kArgumentMax) {
-            argument[0] = '\0';
-            putMessage(message, kTooLong);
-            return;
-        }
-        std::memcpy(argument, rest.data(), rest.size());
-        argument[rest.size()] = '\0';
-        return;
+        if (rest.size() > kArgumentMax)
+            parsed.error = kTooLong;
+        else
+            parsed.argument = rest;
+        return parsed;
     }
-    putMessage(message, kUnknownCommand);
+    return {SCPI_OP_UNKNOWN, {}, kUnknownCommand};
+}
+
+void scpi_parser(uint32_t /*handle*/, const char *command, char *message, char *argument,
+                 ScpiOp *op) {
+    const korvax::ParsedCommand parsed = korvax::parseCommand(command != nullptr ? command : "");
+    if (op != nullptr) *op = parsed.op;
+    if (parsed.op == SCPI_OP_UNKNOWN) return putMessage(message, parsed.error);
+    // Without an argument buffer there is nothing to fill and nothing to refuse.
+    if (!korvax::scpiTakesArgument(parsed.op) || argument == nullptr) return;
+    if (!parsed.error.empty()) {
+        argument[0] = '\0';
+        return putMessage(message, parsed.error);
+    }
+    std::memcpy(argument, parsed.argument.data(), parsed.argument.size());
+    argument[parsed.argument.size()] = '\0';
 }
 
 bool areParenthesesBalanced(const char *text) {
@@ -292,20 +300,3 @@ ScpiResult parseSCPICrossPoint(const char *argument, char *message) {
 }
 
 void freeSCPIResult(ScpiResult result) { std::free(result.points); }
-
-namespace korvax {
-bool scpiTakesArgument(ScpiOp op) {
-    switch (op) {
-    case SCPI_OP_SET_IP_ADDRESS:
-    case SCPI_OP_SET_LAN_MODE:
-    case SCPI_OP_SET_CONTROL_MODE:
-    case SCPI_OP_SET_GPIB_ADDRESS:
-    case SCPI_OP_SET_BAUD_RATE:
-    case SCPI_OP_OPEN:
-    case SCPI_OP_CLOSE:
-        return true;
-    default:
-        return false;
-    }
-}
-}  // namespace korvax

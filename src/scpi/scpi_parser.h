@@ -98,8 +98,40 @@ KORVAX_INTERNAL void freeSCPIResult(ScpiResult result);
 #ifdef __cplusplus
 }
 
+#include <string_view>
+
 namespace korvax {
+
 // The operations that take the text after the command as their argument.
-bool scpiTakesArgument(ScpiOp op);
+constexpr bool scpiTakesArgument(ScpiOp op) {
+    switch (op) {
+    case SCPI_OP_SET_IP_ADDRESS:
+    case SCPI_OP_SET_LAN_MODE:
+    case SCPI_OP_SET_CONTROL_MODE:
+    case SCPI_OP_SET_GPIB_ADDRESS:
+    case SCPI_OP_SET_BAUD_RATE:
+    case SCPI_OP_OPEN:
+    case SCPI_OP_CLOSE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A recognised command: its op, the text after its spelling (argument ops
+// only; a view into the command), and the reason it cannot be used, if any:
+// "Unknown Command" (op SCPI_OP_UNKNOWN) or "Error: Parameter too long" (an
+// argument of KORVAX_SCPI_ARGUMENT_SIZE characters or more; argument empty).
+struct ParsedCommand {
+    ScpiOp op = SCPI_OP_UNKNOWN;
+    std::string_view argument;
+    std::string_view error;
+};
+
+// Looks the command up in the long-form table when it holds a lower-case
+// letter, else in the short-form table; the first spelling it begins with
+// wins.
+ParsedCommand parseCommand(std::string_view command);
+
 }  // namespace korvax
 #endif
