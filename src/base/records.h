@@ -65,19 +65,8 @@ KORVAX_INTERNAL uint32_t defaultRM;
 KORVAX_INTERNAL uint8_t first_findrsc;
 KORVAX_INTERNAL uint8_t currentOpSwitch;
 
-// Published data kept for binary compatibility; nothing in the library uses it.
-KORVAX_INTERNAL uint8_t LXICHASSIS[5 * sizeof(ChassisInfo)];
-KORVAX_INTERNAL uint8_t chassisThreads[8];
-KORVAX_INTERNAL int32_t rq520DeviceCount;
-KORVAX_INTERNAL int32_t rq521DeviceCount;
-KORVAX_INTERNAL int32_t rq522DeviceCount;
-KORVAX_INTERNAL int32_t rq523DeviceCount;
-KORVAX_INTERNAL int32_t fdtmp;
-
 // Record of a handle: its index 0..4 and *chassis set, or -10023.
 KORVAX_INTERNAL int32_t FindChassis(uint32_t handle, ChassisInfo **chassis);
-// Index 0..4 of the first record without a session, or -10023.
-KORVAX_INTERNAL int32_t FindIdleChassis(void);
 
 #ifdef __cplusplus
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "api/compat.h"
 #include "base/qmbase.h"
 
 namespace {

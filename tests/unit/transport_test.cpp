@@ -3,6 +3,7 @@
 #include <cstring>
 #include <thread>
 
+#include "api/compat.h"
 #include "base/records.h"
 #include "connection/VISAconnection.h"
 #include "fakevisa/fake_visa.h"
