@@ -63,8 +63,8 @@ int32_t openRfCard(ChassisInfo &c, int64_t *opened) {
 int32_t openAdapterPlate(ChassisInfo &c, int64_t *opened) {
     const int32_t st = query(c, kCmdSlotInfo);
     if (st < 0) return st;
-    // Firmware 3.06 moved the adapter code behind the chassis identity.
-    const int at = IsNewVer_3_06(&c) ? 10 : 6;
+    // The current layout moved the adapter code behind the chassis identity.
+    const int at = modelOf(c).shortSlotInformation(firmwareOf(c)) ? 6 : 10;
     const uint16_t code = static_cast<uint16_t>(c.rxBuf[at] << 8 | c.rxBuf[at + 1]);
     *opened = 2;
     SubUnitInfo &s = c.subUnits[2];

@@ -15,6 +15,11 @@ int32_t rq522DeviceCount = 0;
 int32_t rq523DeviceCount = 0;
 int32_t fdtmp = -1;
 
+bool IsNewVer_3_06(const ChassisInfo *chassis) {
+    if (chassis == nullptr || chassis->fwMajor < 3) return false;
+    return chassis->fwMajor > 3 || chassis->fwMinor >= 6;
+}
+
 int32_t FindIdleChassis(void) {
     for (int32_t i = 0; i < KORVAX_MAX_CHASSIS; ++i)
         if (globalChassisInfo[i].vi == 0) return i;

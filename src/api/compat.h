@@ -3,6 +3,7 @@
 // library uses them any more. New code has no reason to call them.
 #pragma once
 
+#include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -19,6 +20,9 @@ KORVAX_INTERNAL int32_t rq523DeviceCount;
 KORVAX_INTERNAL int32_t fdtmp;  // -1
 
 // ---- routines no operation calls ----
+// Controller firmware 3.06 or newer (the chassis profile table says which
+// firmware each model needs for what).
+KORVAX_INTERNAL bool IsNewVer_3_06(const ChassisInfo *chassis);
 // Index 0..4 of the first record without a session, or -10023.
 KORVAX_INTERNAL int32_t FindIdleChassis(void);
 // Binary digits of value, least significant first, in one static 32-entry

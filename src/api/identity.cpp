@@ -87,10 +87,8 @@ TextField hardwareText(uint8_t v) {
     return t;
 }
 
-// Controllers older than their model's card-data firmware keep the short
-// slot-information block.
 bool olderThan306(const ChassisInfo &c) {
-    return korvax::firmwareOf(c) < korvax::modelOf(c).cardData;
+    return korvax::modelOf(c).shortSlotInformation(korvax::firmwareOf(c));
 }
 
 bool validSerial(uint32_t v) { return v >= kSerial8Min && v <= kSerial8Max; }

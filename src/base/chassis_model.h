@@ -85,7 +85,7 @@ struct ChassisModel {
     // slots: the record keeps what it held.
     uint16_t slots[3];
     uint32_t boardType0, boardType2;
-    // Sub-unit 0 before and from firmware 2.00.
+    // Sub-unit 0 before and from firmware 2.00 (kMatrixFirmware).
     MatrixGeometry matrix, matrixFw2;
     int32_t closureLimit;    // relays the coil supply holds at once; -1 no budget
     PresenceLayout presence;
@@ -111,9 +111,16 @@ struct ChassisModel {
     // layout.
     Firmware cardData;
 
+    static constexpr Firmware kMatrixFirmware{2, 0};
+
     bool hasRfBoard() const { return !rfCards.empty(); }
     bool hasAdapterPlate() const { return !plates.empty(); }
-    const MatrixGeometry &geometry(Firmware fw) const { return fw.major >= 2 ? matrixFw2 : matrix; }
+    const MatrixGeometry &geometry(Firmware fw) const {
+        return fw < kMatrixFirmware ? matrix : matrixFw2;
+    }
+    // The controller answers the slot-information request in the short
+    // layout (no card data).
+    bool shortSlotInformation(Firmware fw) const { return fw < cardData; }
 };
 
 namespace models {

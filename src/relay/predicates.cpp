@@ -9,8 +9,3 @@ int32_t IsBoardExists(const ChassisInfo *chassis, int32_t subUnit) {
                                           KORVAX_ERR_NO_TYPE2_CARD};
     return kEmpty[subUnit];
 }
-
-bool IsNewVer_3_06(const ChassisInfo *chassis) {
-    if (chassis == nullptr || chassis->fwMajor < 3) return false;
-    return chassis->fwMajor > 3 || chassis->fwMinor >= 6;
-}

@@ -18,8 +18,6 @@ KORVAX_INTERNAL int32_t UserArrayToMatrixPoints(const uint32_t *words, int32_t l
 // 1 when any slot of the sub-unit holds a card; -10038 for a bad argument,
 // -10016 / -10024 / -10025 for an empty sub-unit 0 / 1 / 2.
 KORVAX_INTERNAL int32_t IsBoardExists(const ChassisInfo *chassis, int32_t subUnit);
-// Controller firmware 3.06 or newer.
-KORVAX_INTERNAL bool IsNewVer_3_06(const ChassisInfo *chassis);
 
 // Switching chain of KORVAX_OpMatrix.
 KORVAX_INTERNAL int32_t OpMatrix(ChassisInfo *chassis, long subUnit, const uint32_t *state,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "KORVAX.h"
+#include "api/compat.h"
 #include "relay/point_model.h"
 #include "relay/relay.h"
 #include "support/open_matrix.h"
