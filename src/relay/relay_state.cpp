@@ -29,9 +29,9 @@ int32_t closureLimit(const ChassisModel &m, const SubUnitInfo &s) {
 
 // The relays of every crosspoint of the four matrix-card families, resolved
 // once from the wiring tables: a switching call then costs a table read per
-// closed crosspoint instead of a walk through the table dispatch. Rows of
-// the RQ522 are kept for the first group of four; the fold adds its word
-// offset at run time.
+// closed crosspoint instead of a walk through the table dispatch. The card
+// shapes are those of the chassis profile table. RQ522 rows are looked up
+// in the first group of four; the fold adds its word offset at run time.
 class WiringCache {
 public:
     struct Relays {
@@ -69,8 +69,13 @@ private:
     struct Shape {
         int32_t rows, cols;
     };
-    static constexpr uint32_t kTypes = 4;
-    static constexpr Shape kShapes[kTypes] = {{12, 10}, {10, 12}, {4, 96}, {8, 12}};
+    static constexpr uint32_t kTypes = 4;  // the matrix-card families of sub-unit 0
+    static constexpr std::array<Shape, kTypes> kShapes = [] {
+        std::array<Shape, kTypes> shapes{};
+        for (const ChassisModel &m : models::kTable)
+            if (m.boardType0 < kTypes) shapes[m.boardType0] = {m.matrix.rowCount, m.matrix.colCount};
+        return shapes;
+    }();
     std::array<std::vector<Relays>, kTypes> cells_;
 };
 
