@@ -130,34 +130,6 @@ void putSerial(ChassisInfo &c, uint32_t serial, const char *hwNumber) {
     korvax::setWord(c.txBuf, 6, static_cast<uint16_t>(toInt(hwNumber) & 0xFF));
 }
 
-struct CardName {
-    std::string_view name;
-    std::string_view size;
-};
-
-// Card model codes 0..12 as the controller reports them.
-constexpr std::array<std::string_view, 13> kCardTypeNames = {
-    "Y8340",   "Y8342",    "Y8343",   "Y8344",    "QD2", "Y8341-P", "Y8341-QQ",
-    "Y8341-Q", "Y8341-Q", "Y8341-QQ", "Y8341-PQ", "K44", "K30",
-};
-
-// Rows * columns of each card model. "Y8341-PP" exists as a product but the
-// controller never reports it as a card type.
-constexpr std::array<CardName, 12> kCardSizes = {{
-    {"Y8340", "12*10"},
-    {"QD2", "8*50"},
-    {"Y8341-P", "8*50"},
-    {"Y8341-PP", "16*50"},
-    {"Y8341-PQ", "16*50"},
-    {"Y8341-QQ", "16*50"},
-    {"Y8341-Q", "8*50"},
-    {"K44", "14*8"},
-    {"K30", "10*10"},
-    {"Y8342", "10*12"},
-    {"Y8343", "16*96"},
-    {"Y8344", "8*12"},
-}};
-
 constexpr std::string_view kUnknown = "Unknown";
 
 void copyText(std::string_view text, char *out) {
@@ -347,15 +319,18 @@ extern "C" KORVAX_API int32_t KORVAX_GetCardType(uint32_t handle, int64_t subUni
     const int32_t present = IsBoardExists(c, static_cast<int32_t>(subUnit));
     if (present < 0) return present;
     const uint32_t type = c->subUnits[subUnit].boardType;
-    copyText(type < kCardTypeNames.size() ? kCardTypeNames[type] : kUnknown, name);
+    copyText(type < korvax::models::kCardTypeNames.size() ? korvax::models::kCardTypeNames[type]
+                                                        : kUnknown,
+             name);
     return 0;
 }
 
 extern "C" KORVAX_API int32_t KORVAX_GetCardSize(const char *name, char *size) {
     if (name == nullptr || size == nullptr) return KORVAX_ERR_PARAMETER;
     const std::string_view wanted(name);
-    const auto it = std::find_if(kCardSizes.begin(), kCardSizes.end(),
-                                 [&](const CardName &e) { return e.name == wanted; });
-    copyText(it != kCardSizes.end() ? it->size : kUnknown, size);
+    const auto &sizes = korvax::models::kCardSizes;
+    const auto it = std::find_if(sizes.begin(), sizes.end(),
+                                 [&](const korvax::CardName &e) { return e.name == wanted; });
+    copyText(it != sizes.end() ? it->size : kUnknown, size);
     return 0;
 }

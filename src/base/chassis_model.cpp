@@ -1,5 +1,6 @@
 // Consistency of the chassis profile table, checked when the library is
-// built: a row that contradicts itself would send frames of the wrong size.
+// built: a row that contradicts itself would send frames of the wrong size
+// or name a card nobody knows.
 #include "base/chassis_model.h"
 
 namespace korvax {
@@ -17,6 +18,11 @@ constexpr bool tableConsistent() {
             return false;
         if (m.slots[0] > KORVAX_SLOTS || m.slotTotal > KORVAX_SLOTS) return false;
         if (findModel(m.code) != &m || findModel(m.name) != &m) return false;
+        if (m.boardType0 >= models::kCardTypeNames.size()) return false;
+        for (const RfCard &card : m.rfCards)
+            if (card.boardType >= models::kCardTypeNames.size()) return false;
+        for (const AdapterPlate &plate : m.plates)
+            if (plate.boardType >= models::kCardTypeNames.size()) return false;
     }
     return true;
 }

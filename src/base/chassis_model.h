@@ -4,11 +4,13 @@
 // geometry of sub-unit 0 per firmware generation, the coil-supply budget,
 // how the controller lays out its presence and loop-back replies, which
 // optional boards and settings a controller serves, and the firmware a few
-// operations need. Operations read the row of their chassis instead of
-// asking which model it is. The table is header-only so that the test
+// operations need; beside the rows, the cards those boards can be and their
+// names. Operations read the row of their chassis instead of asking which
+// model it is. The table is header-only so that the test
 // doubles install their chassis from the very same rows.
 #pragma once
 
+#include <array>
 #include <span>
 #include <stdint.h>
 #include <string_view>
@@ -53,6 +55,12 @@ struct AdapterPlate {
     uint16_t code;
     uint32_t boardType;
     uint16_t pointCount;
+};
+
+// A card model's name and its rows * columns.
+struct CardName {
+    std::string_view name;
+    std::string_view size;
 };
 
 // How the board-detection reply carries the slot bits.
@@ -142,6 +150,30 @@ inline constexpr AdapterPlate kPlates[] = {
     {0x041A, 11, 112},
     {0x041B, 12, 100},
 };
+
+// Card model codes 0..12 (the boardType of a sub-unit) as the controller
+// reports them.
+inline constexpr std::array<std::string_view, 13> kCardTypeNames = {
+    "Y8340",   "Y8342",    "Y8343",   "Y8344",    "QD2", "Y8341-P", "Y8341-QQ",
+    "Y8341-Q", "Y8341-Q", "Y8341-QQ", "Y8341-PQ", "K44", "K30",
+};
+
+// Rows * columns of each card model. "Y8341-PP" exists as a product but the
+// controller never reports it as a card type.
+inline constexpr std::array<CardName, 12> kCardSizes = {{
+    {"Y8340", "12*10"},
+    {"QD2", "8*50"},
+    {"Y8341-P", "8*50"},
+    {"Y8341-PP", "16*50"},
+    {"Y8341-PQ", "16*50"},
+    {"Y8341-QQ", "16*50"},
+    {"Y8341-Q", "8*50"},
+    {"K44", "14*8"},
+    {"K30", "10*10"},
+    {"Y8342", "10*12"},
+    {"Y8343", "16*96"},
+    {"Y8344", "8*12"},
+}};
 
 inline constexpr FirmwareRange kEarlyFw2{{2, 0}, {2, 6}};
 inline constexpr Firmware kCardDataFw{3, 6};
