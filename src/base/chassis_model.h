@@ -84,40 +84,41 @@ enum class VersionReport : uint8_t {
     EveryImage,            // every pair command 11 reports, up to a zero
 };
 
+// A row names every fact that sets its model apart; the defaults are what
+// most controllers do.
 struct ChassisModel {
-    uint16_t code;           // model code 0x041A..0x044B
-    std::string_view name;   // as "*IDN?" may report it
-    std::string_view codeText;
-    uint16_t slotTotal;      // card slots of the whole chassis
+    uint16_t code = 0;           // model code 0x041A..0x044B
+    std::string_view name{};     // as "*IDN?" may report it
+    std::string_view codeText{};
+    uint16_t slotTotal = 0;      // card slots of the whole chassis
     // Slots and card type of each sub-unit as discovery enters them; 0
     // slots: the record keeps what it held.
-    uint16_t slots[3];
-    uint32_t boardType0, boardType2;
+    uint16_t slots[3] = {0, 0, 0};
+    uint32_t boardType0 = 0, boardType2 = 0;
     // Sub-unit 0 before and from firmware 2.00 (kMatrixFirmware).
-    MatrixGeometry matrix, matrixFw2;
-    int32_t closureLimit;    // relays the coil supply holds at once; -1 no budget
-    PresenceLayout presence;
-    LoopBackLayout loopBack;
-    bool singleSubUnit;      // every sub-unit number means 0
-    bool mirroredColumns;    // the card wires its first six columns in reverse
-    bool cascadeRelays;      // LT relays driven from cascadeState
-    bool remoteSwitching;    // switches only under remote control (Init asks for it)
-    bool servesSettings;     // GPIB, baud rate, LAN mode, control mode, IP query
-    bool appliesIpAtOnce;    // no restart after an IP address change
-    bool versionInSecondPair;// command 11 reports the controller in bytes 4-5
+    MatrixGeometry matrix{}, matrixFw2{};
+    int32_t closureLimit = -1;   // relays the coil supply holds at once; -1 no budget
+    PresenceLayout presence = PresenceLayout::SlotByte;
+    LoopBackLayout loopBack = LoopBackLayout::BitPerBoard;
+    bool singleSubUnit = false;  // every sub-unit number means 0
+    bool mirroredColumns = false;  // the card wires its first six columns in reverse
+    bool cascadeRelays = false;    // LT relays driven from cascadeState
+    bool remoteSwitching = false;  // switches only under remote control (Init asks for it)
+    bool servesSettings = false;   // GPIB, baud rate, LAN mode, control mode, IP query
+    bool appliesIpAtOnce = false;  // no restart after an IP address change
+    bool versionInSecondPair = false;  // command 11 reports the controller in bytes 4-5
     // Card set-up depends on the controller firmware: ask it before
     // identifying or initialising cards.
-    bool firmwareFirst;
-    VersionReport versions;
-    uint8_t clearCommand;    // command of the all-open frame
-    std::span<const RfCard> rfCards;       // empty: no RF board in sub-unit 1
-    std::span<const AdapterPlate> plates;  // empty: no adapter plate in sub-unit 2
-    // Firmware 2.00 to 2.06 has neither the matrix loop-back nor the
-    // adapter plate.
-    FirmwareRange withoutLoopBackAndPlate;
-    // Card data (serials, hardware versions) and the current slot-information
-    // layout.
-    Firmware cardData;
+    bool firmwareFirst = false;
+    VersionReport versions = VersionReport::EveryImage;
+    uint8_t clearCommand = 19;   // command of the all-open frame
+    std::span<const RfCard> rfCards{};       // empty: no RF board in sub-unit 1
+    std::span<const AdapterPlate> plates{};  // empty: no adapter plate in sub-unit 2
+    // Firmware without the matrix loop-back and the adapter plate.
+    FirmwareRange withoutLoopBackAndPlate{};
+    // Firmware from which the controller keeps card data (serials, hardware
+    // versions) and answers in the current slot-information layout.
+    Firmware cardData{};
 
     static constexpr Firmware kMatrixFirmware{2, 0};
 
@@ -178,29 +179,48 @@ inline constexpr std::array<CardName, 12> kCardSizes = {{
 inline constexpr FirmwareRange kEarlyFw2{{2, 0}, {2, 6}};
 inline constexpr Firmware kCardDataFw{3, 6};
 
-using PL = PresenceLayout;
-using LB = LoopBackLayout;
-using VR = VersionReport;
-
 // clang-format off
 inline constexpr ChassisModel kTable[] = {
-    // code          name      text    slots  per sub-unit  types   matrix    from fw 2  limit presence     loop-back          single mirror cascade remote settings ip-now 2nd-pair fw-first versions               clear  RF         plates   fw 2.00-2.06 card data
-    {KORVAX_MODEL_RQ520,  "RQ520",  "041A",  6, {5, 1, 1},  0, 11, kBase,       kBaseFw2,    400, PL::SlotByte, LB::BitPerBoard,   false, false, false, false, false, false, true,  true,  VR::Controller,        19, kRfCards, kPlates, kEarlyFw2, kCardDataFw},
-    {KORVAX_MODEL_RQ520B, "RQ520B", "041B",  6, {5, 1, 1},  0, 12, kBase,       kBaseFw2,    400, PL::SlotByte, LB::BitPerBoard,   false, false, false, false, false, false, true,  true,  VR::Controller,        19, kRfCards, kPlates, kEarlyFw2, kCardDataFw},
-    {KORVAX_MODEL_RQ521,  "RQ521",  "042A",  4, {4, 0, 0},  1, 0,  kRq521Card,  kRq521Card,  270, PL::SlotByte, LB::BitPerBoard,   true,  true,  false, true,  true,  true,  false, false, VR::ControllerAndComm, 19, {},       {},      {},        {}},
-    {KORVAX_MODEL_RQ522,  "RQ522",  "043A", 21, {21, 0, 0}, 2, 0,  kRq522Card,  kRq522Card,  -1,  PL::SlotBits, LB::FourLinesEach, true,  false, false, false, false, false, false, false, VR::EveryImage,        67, {},       {},      {},        {}},
-    {KORVAX_MODEL_RQ523,  "RQ523",  "044A",  1, {1, 0, 0},  3, 0,  kRq523Card,  kRq523Card,  -1,  PL::SlotByte, LB::BitPerBoard,   true,  false, true,  false, false, false, false, false, VR::EveryImage,        19, {},       {},      {},        {}},
+    {.code = KORVAX_MODEL_RQ520, .name = "RQ520", .codeText = "041A", .slotTotal = 6,
+     .slots = {5, 1, 1}, .boardType0 = 0, .boardType2 = 11,
+     .matrix = kBase, .matrixFw2 = kBaseFw2, .closureLimit = 400,
+     .versionInSecondPair = true, .firmwareFirst = true, .versions = VersionReport::Controller,
+     .rfCards = kRfCards, .plates = kPlates,
+     .withoutLoopBackAndPlate = kEarlyFw2, .cardData = kCardDataFw},
+    {.code = KORVAX_MODEL_RQ520B, .name = "RQ520B", .codeText = "041B", .slotTotal = 6,
+     .slots = {5, 1, 1}, .boardType0 = 0, .boardType2 = 12,
+     .matrix = kBase, .matrixFw2 = kBaseFw2, .closureLimit = 400,
+     .versionInSecondPair = true, .firmwareFirst = true, .versions = VersionReport::Controller,
+     .rfCards = kRfCards, .plates = kPlates,
+     .withoutLoopBackAndPlate = kEarlyFw2, .cardData = kCardDataFw},
+    {.code = KORVAX_MODEL_RQ521, .name = "RQ521", .codeText = "042A", .slotTotal = 4,
+     .slots = {4, 0, 0}, .boardType0 = 1,
+     .matrix = kRq521Card, .matrixFw2 = kRq521Card, .closureLimit = 270,
+     .singleSubUnit = true, .mirroredColumns = true, .remoteSwitching = true,
+     .servesSettings = true, .appliesIpAtOnce = true,
+     .versions = VersionReport::ControllerAndComm},
+    {.code = KORVAX_MODEL_RQ522, .name = "RQ522", .codeText = "043A", .slotTotal = 21,
+     .slots = {21, 0, 0}, .boardType0 = 2,
+     .matrix = kRq522Card, .matrixFw2 = kRq522Card,
+     .presence = PresenceLayout::SlotBits, .loopBack = LoopBackLayout::FourLinesEach,
+     .singleSubUnit = true,
+     .clearCommand = 67},  // the all-open frame is longer than a request buffer
+    {.code = KORVAX_MODEL_RQ523, .name = "RQ523", .codeText = "044A", .slotTotal = 1,
+     .slots = {1, 0, 0}, .boardType0 = 3,
+     .matrix = kRq523Card, .matrixFw2 = kRq523Card,
+     .singleSubUnit = true, .cascadeRelays = true},
     // The RQ523B is deliberately not single-sub-unit: its firmware reports
     // sub-units like an RQ520.
-    {KORVAX_MODEL_RQ523B, "RQ523B", "044B",  1, {1, 0, 0},  3, 0,  kRq523Card,  kRq523Card,  -1,  PL::SlotByte, LB::BitPerBoard,   false, false, false, false, false, false, false, false, VR::EveryImage,        19, {},       {},      {},        {}},
+    {.code = KORVAX_MODEL_RQ523B, .name = "RQ523B", .codeText = "044B", .slotTotal = 1,
+     .slots = {1, 0, 0}, .boardType0 = 3,
+     .matrix = kRq523Card, .matrixFw2 = kRq523Card},
 };
 // clang-format on
 
 // What a record of a model code nobody knows behaves like: no optional
 // board, no setting, no layout.
-inline constexpr ChassisModel kUnknown{0, "", "", 0, {0, 0, 0}, 0, 0, {}, {}, -1,
-                                       PL::Unknown, LB::Unknown, false, false, false, false,
-                                       false, false, false, false, VR::EveryImage, 19, {}, {}, {}, {}};
+inline constexpr ChassisModel kUnknown{.presence = PresenceLayout::Unknown,
+                                       .loopBack = LoopBackLayout::Unknown};
 
 }  // namespace models
 
