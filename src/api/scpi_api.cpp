@@ -219,8 +219,10 @@ void cardState(Context &ctx) {
 }
 
 void controlMode(Context &ctx) {
+    ChassisInfo *c = recordOf(ctx);
+    if (c == nullptr) return;
     uint32_t mode = 0;
-    const int32_t st = KORVAX_GetControlMode(ctx.handle, &mode);
+    const int32_t st = korvax::controlModeOf(*c, mode);
     if (st < 0) return ctx.reply.error(st);
     ctx.reply.set(mode == 0 ? "Control Mode : Local" : "Control Mode : Remote");
 }
