@@ -6,8 +6,8 @@
 // optional boards and settings a controller serves, and the firmware a few
 // operations need; beside the rows, the cards those boards can be and their
 // names. Operations read the row of their chassis instead of asking which
-// model it is. The table is header-only so that the test
-// doubles install their chassis from the very same rows.
+// model it is. The table is header-only so that the test doubles install
+// their chassis from the very same rows.
 #pragma once
 
 #include <array>
