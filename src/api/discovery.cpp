@@ -2,18 +2,21 @@
 // maker's name and hand out their VISA sessions as handles.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "api/operations.h"
 #include "base/records.h"
+#include "connection/discovery_probe.h"
 #include "connection/visa_loader.h"
 
 namespace korvax {
 namespace {
 
 constexpr const char *kExpression = "(GPIB|USB|ASRL|TCPIP)?*INSTR";
-constexpr std::array<uint32_t, 5> kProbeRates = {115200, 9600, 19200, 38400, 57600};
 constexpr size_t kMakerField = 50;  // widths of the identity fields we keep
 constexpr size_t kModelField = 20;
 
@@ -61,42 +64,13 @@ bool parseIdentity(std::string_view reply, Identity &id) {
 
 bool acceptedMaker(std::string_view maker) { return maker == "QM" || maker == "Quillmark"; }
 
-struct Probe {
-    std::array<char, KORVAX_RX_SIZE + 1> reply{};
+bool namesOurInstrument(std::string_view reply) {
     Identity id;
-};
-
-// One "*IDN?" round trip; true when the reply names an accepted maker.
-enum class Answer { Accepted, Refused, WriteFailed, ReadFailed };
-
-Answer ask(ViSession vi, Probe &probe) {
-    static constexpr char kIdn[] = "*IDN?\n";
-    ViUInt32 n = 0;
-    if (visa::write(vi, reinterpret_cast<const ViByte *>(kIdn), 6, &n) < 0) return Answer::WriteFailed;
-    n = 0;
-    probe.reply.fill(0);
-    if (visa::read(vi, reinterpret_cast<ViByte *>(probe.reply.data()), KORVAX_RX_SIZE, &n) < 0)
-        return Answer::ReadFailed;
-    const std::string_view text(probe.reply.data(), std::min<ViUInt32>(n, KORVAX_RX_SIZE));
-    if (!parseIdentity(text, probe.id) || !acceptedMaker(probe.id.maker)) return Answer::Refused;
-    return Answer::Accepted;
+    return parseIdentity(reply, id) && acceptedMaker(id.maker);
 }
 
-// A serial instrument answers only at its own rate: try each in turn.
-bool probeSerial(ViSession vi, Probe &probe, uint32_t &rate) {
-    visa::setAttribute(vi, VI_ATTR_ASRL_END_IN, VI_ASRL_END_NONE);
-    for (uint32_t r : kProbeRates) {
-        if (visa::setAttribute(vi, VI_ATTR_ASRL_BAUD, r) < 0) continue;
-        visa::flush(vi, VI_READ_BUF_DISCARD);
-        const Answer a = ask(vi, probe);
-        if (a == Answer::WriteFailed) return false;
-        if (a == Answer::Accepted) {
-            rate = r;
-            return true;
-        }
-    }
-    return false;
-}
+// Probes at once; 1 gives the one-by-one discovery.
+std::atomic<unsigned> probeThreads{kMaxProbeThreads};
 
 void copyName(char (&dst)[KORVAX_RSRC_NAME_SIZE], std::string_view src) {
     const size_t n = std::min(src.size(), sizeof dst - 1);
@@ -128,6 +102,12 @@ void enterRecord(ChassisInfo &c, ViSession vi, std::string_view rsrc, const Iden
 
 using namespace korvax;
 
+uint32_t SetDiscoveryThreads(uint32_t threads) {
+    const unsigned n = std::clamp<uint32_t>(threads, 1, kMaxProbeThreads);
+    probeThreads = n;
+    return n;
+}
+
 int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
     if (count == nullptr) return KORVAX_ERR_PARAMETER;
     *count = 0;
@@ -147,31 +127,36 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
     ViUInt32 matches = 0;
     if (visa::findRsrc(defaultRM, kExpression, &list, &matches, desc.data()) < 0) return 0;
 
-    uint32_t accepted = 0;
-    Probe probe;
-    for (ViUInt32 i = 0; i < matches && accepted < KORVAX_MAX_CHASSIS; ++i) {
+    // Every listed name first (descriptors of up to 256 bytes, cut to the
+    // record's field only when stored), then the probes run side by side
+    // while the answers are taken in list order.
+    std::vector<std::string> names;
+    names.reserve(matches);
+    for (ViUInt32 i = 0; i < matches; ++i) {
         if (i > 0 && visa::findNext(list, desc.data()) < 0) break;
         desc[VI_FIND_BUFLEN] = '\0';
-        const std::string_view rsrc(desc.data());
-        ViSession vi = 0;
-        if (visa::open(defaultRM, desc.data(), VI_NO_LOCK, 0, &vi) < 0) continue;
-        const bool serial = rsrc.starts_with("ASRL");
-        uint32_t rate = 0;
-        const bool ok = serial ? probeSerial(vi, probe, rate) : ask(vi, probe) == Answer::Accepted;
-        if (!ok) {
-            visa::close(vi);
-            continue;
-        }
-        const ModelRow *row = lookupModel(probe.id.model);
+        names.emplace_back(desc.data());
+    }
+    ResourceProber prober(defaultRM, std::move(names), namesOurInstrument, probeThreads);
+
+    uint32_t accepted = 0;
+    for (std::size_t i = 0; i < prober.size() && accepted < KORVAX_MAX_CHASSIS; ++i) {
+        const ProbeResult &probe = prober.result(i);
+        if (!probe.accepted) continue;  // the prober closes its session
+        Identity id;
+        parseIdentity(probe.text(), id);
+        const ModelRow *row = lookupModel(id.model);
         if (row == nullptr) {
-            // Our maker, a model this library does not know: stop, and do
-            // not leave its session open behind us. The count tells how
-            // many records this run wrote before it.
-            visa::close(vi);
+            // Our maker, a model this library does not know: stop (the
+            // prober closes its session and every later one). The count
+            // tells how many records this run wrote before it.
             *count = accepted;
             return KORVAX_ERR_NOT_SUPPORTED;
         }
-        enterRecord(globalChassisInfo[accepted], vi, rsrc, probe.id, *row, serial, rate);
+        const std::string_view rsrc = prober.name(i);
+        prober.take(i);
+        enterRecord(globalChassisInfo[accepted], probe.vi, rsrc, id, *row, rsrc.starts_with("ASRL"),
+                    probe.rate);
         ++accepted;
     }
     for (uint32_t i = 0; i < accepted; ++i) {
