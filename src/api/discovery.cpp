@@ -2,9 +2,11 @@
 // maker's name and hand out their VISA sessions as handles.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "api/operations.h"
 #include "base/chassis_model.h"
@@ -37,6 +39,9 @@ bool parseIdentity(std::string_view reply, Identity &id) {
 
 bool acceptedMaker(std::string_view maker) { return maker == "QM" || maker == "Quillmark"; }
 
+// Probes at once; 1 probes one resource after another.
+std::atomic<unsigned> probeThreads{kMaxProbeThreads};
+
 void copyName(char (&dst)[KORVAX_RSRC_NAME_SIZE], std::string_view src) {
     const size_t n = std::min(src.size(), sizeof dst - 1);
     std::memset(dst, 0, sizeof dst);
@@ -59,41 +64,45 @@ void enterRecord(ChassisInfo &c, const Identified &found, std::string_view rsrc,
 
 using namespace korvax;
 
+uint32_t SetDiscoveryThreads(uint32_t threads) {
+    const unsigned n = std::clamp<uint32_t>(threads, 1, kMaxProbeThreads);
+    probeThreads = n;
+    return n;
+}
+
 int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
     if (count == nullptr) return KORVAX_ERR_PARAMETER;
     *count = 0;
     // A new manager closes every session of the previous discovery.
     if (const int32_t st = reopenManager(defaultRM); st < 0) return st;
 
-    uint32_t accepted = 0;
-    bool unknownModel = false;
-    std::string model;  // model field of the reply that was accepted
-    const auto accepts = [&](std::string_view reply) {
+    // Every listed name first; then the probes run side by side while the
+    // answers are taken in list order.
+    std::vector<std::string> names;
+    if (!listResources(defaultRM, kExpression, names)) return 0;
+    const auto accepts = [](std::string_view reply) {
         Identity id;
-        if (!parseIdentity(reply, id) || !acceptedMaker(id.maker)) return false;
-        model.assign(id.model);
-        return true;
+        return parseIdentity(reply, id) && acceptedMaker(id.maker);
     };
-    const bool listed = forEachResource(defaultRM, kExpression, [&](std::string_view rsrc) {
-        const Identified found = identify(defaultRM, rsrc, accepts);
-        if (found.session == 0) return true;
-        const ChassisModel *row = findModel(std::string_view(model));
+    ResourceProber prober(defaultRM, std::move(names), accepts, probeThreads);
+
+    uint32_t accepted = 0;
+    for (std::size_t i = 0; i < prober.size() && accepted < KORVAX_MAX_CHASSIS; ++i) {
+        const Identified &found = prober.result(i);
+        if (found.session == 0) continue;
+        Identity id;
+        parseIdentity(found.reply, id);
+        const ChassisModel *row = findModel(id.model);
         if (row == nullptr) {
-            // Our maker, a model this library does not know: stop, and do
-            // not leave its session open behind us.
-            closeSession(found.session);
-            unknownModel = true;
-            return false;
+            // Our maker, a model this library does not know: stop (the
+            // prober closes its session and every later one). The count
+            // tells how many records this run wrote before it.
+            *count = accepted;
+            return KORVAX_ERR_NOT_SUPPORTED;
         }
-        enterRecord(globalChassisInfo[accepted], found, rsrc, model, *row);
+        prober.take(i);
+        enterRecord(globalChassisInfo[accepted], found, prober.name(i), id.model, *row);
         ++accepted;
-        return accepted < KORVAX_MAX_CHASSIS;
-    });
-    if (!listed) return 0;
-    // The count tells how many records this run wrote before an unknown model.
-    if (unknownModel) {
-        *count = accepted;
-        return KORVAX_ERR_NOT_SUPPORTED;
     }
     for (uint32_t i = 0; i < accepted; ++i) {
         if (entries) std::memcpy(&entries[i], &globalChassisInfo[i], sizeof(RsrcEntry));

@@ -15,22 +15,23 @@ constexpr std::array<uint32_t, 5> kProbeRates = {115200, 9600, 19200, 38400, 576
 
 enum class Answer { Accepted, Refused, WriteFailed, ReadFailed };
 
-Answer ask(ViSession vi, const std::function<bool(std::string_view)> &accepts) {
+Answer ask(ViSession vi, const IdentityTest &accepts, std::string &accepted) {
     std::array<char, KORVAX_RX_SIZE + 1> reply{};
     const IdentityReply r = askIdentity(vi, reply.data(), KORVAX_RX_SIZE);
     if (r.failed == WireStep::Write) return Answer::WriteFailed;
     if (r.failed == WireStep::Read) return Answer::ReadFailed;
     const std::string_view text(reply.data(), std::min<uint32_t>(r.count, KORVAX_RX_SIZE));
-    return accepts(text) ? Answer::Accepted : Answer::Refused;
+    if (!accepts(text)) return Answer::Refused;
+    accepted.assign(text);
+    return Answer::Accepted;
 }
 
-bool probeSerial(ViSession vi, const std::function<bool(std::string_view)> &accepts,
-                 uint32_t &rate) {
+bool probeSerial(ViSession vi, const IdentityTest &accepts, uint32_t &rate, std::string &accepted) {
     visa::setAttribute(vi, VI_ATTR_ASRL_END_IN, VI_ASRL_END_NONE);
     for (uint32_t r : kProbeRates) {
         if (visa::setAttribute(vi, VI_ATTR_ASRL_BAUD, r) < 0) continue;
         visa::flush(vi, VI_READ_BUF_DISCARD);
-        const Answer a = ask(vi, accepts);
+        const Answer a = ask(vi, accepts, accepted);
         if (a == Answer::WriteFailed) return false;
         if (a == Answer::Accepted) {
             rate = r;
@@ -53,8 +54,7 @@ int32_t reopenManager(uint32_t &manager) {
     return 0;
 }
 
-bool forEachResource(uint32_t manager, const char *expression,
-                     const std::function<bool(std::string_view)> &visit) {
+bool listResources(uint32_t manager, const char *expression, std::vector<std::string> &names) {
     // VISA hands out descriptors of up to 256 bytes; callers cut them to
     // their own fields.
     std::array<ViChar, VI_FIND_BUFLEN + 1> desc{};
@@ -64,20 +64,19 @@ bool forEachResource(uint32_t manager, const char *expression,
     for (ViUInt32 i = 0; i < matches; ++i) {
         if (i > 0 && visa::findNext(list, desc.data()) < 0) break;
         desc[VI_FIND_BUFLEN] = '\0';
-        if (!visit(std::string_view(desc.data()))) break;
+        names.emplace_back(desc.data());
     }
     return true;
 }
 
-Identified identify(uint32_t manager, std::string_view rsrc,
-                    const std::function<bool(std::string_view)> &accepts) {
+Identified identify(uint32_t manager, std::string_view rsrc, const IdentityTest &accepts) {
     const std::string name(rsrc);
     ViSession vi = 0;
     if (visa::open(manager, name.c_str(), VI_NO_LOCK, 0, &vi) < 0) return {};
     Identified found;
     found.serial = rsrc.starts_with("ASRL");
-    const bool ok = found.serial ? probeSerial(vi, accepts, found.baud)
-                                 : ask(vi, accepts) == Answer::Accepted;
+    const bool ok = found.serial ? probeSerial(vi, accepts, found.baud, found.reply)
+                                 : ask(vi, accepts, found.reply) == Answer::Accepted;
     if (!ok) {
         visa::close(vi);
         return {};
@@ -87,5 +86,79 @@ Identified identify(uint32_t manager, std::string_view rsrc,
 }
 
 void closeSession(uint32_t session) { visa::close(session); }
+
+ResourceProber::ResourceProber(uint32_t manager, std::vector<std::string> names, IdentityTest accepts,
+                               unsigned threads)
+    : manager_(manager),
+      names_(std::move(names)),
+      accepts_(std::move(accepts)),
+      results_(names_.size()),
+      states_(names_.size(), State::Waiting),
+      taken_(names_.size(), false) {
+    const std::size_t want = std::min<std::size_t>({threads, kMaxProbeThreads, names_.size()});
+    if (want <= 1) return;
+    workers_.reserve(want);
+    for (std::size_t i = 0; i < want; ++i) {
+        try {
+            workers_.emplace_back([this] { work(); });
+        } catch (const std::system_error &) {
+            break;  // fewer threads: result() probes whatever nobody started
+        }
+    }
+}
+
+ResourceProber::~ResourceProber() {
+    {
+        std::lock_guard g(lock_);
+        stopping_ = true;
+    }
+    for (auto &t : workers_) t.join();
+    for (std::size_t i = 0; i < results_.size(); ++i)
+        if (states_[i] == State::Done && results_[i].session != 0 && !taken_[i])
+            closeSession(results_[i].session);
+}
+
+void ResourceProber::run(std::size_t i) {
+    Identified found = identify(manager_, names_[i], accepts_);
+    std::lock_guard g(lock_);
+    results_[i] = std::move(found);
+    states_[i] = State::Done;
+    done_.notify_all();
+}
+
+void ResourceProber::work() {
+    for (;;) {
+        std::size_t next = states_.size();
+        {
+            std::lock_guard g(lock_);
+            if (stopping_) return;
+            for (std::size_t i = 0; i < states_.size(); ++i) {
+                if (states_[i] != State::Waiting) continue;
+                states_[i] = State::Running;
+                next = i;
+                break;
+            }
+        }
+        if (next == states_.size()) return;
+        run(next);
+    }
+}
+
+const Identified &ResourceProber::result(std::size_t i) {
+    std::unique_lock g(lock_);
+    if (states_[i] == State::Waiting) {
+        states_[i] = State::Running;
+        g.unlock();
+        run(i);
+        g.lock();
+    }
+    done_.wait(g, [&] { return states_[i] == State::Done; });
+    return results_[i];
+}
+
+void ResourceProber::take(std::size_t i) {
+    std::lock_guard g(lock_);
+    taken_[i] = true;
+}
 
 }  // namespace korvax

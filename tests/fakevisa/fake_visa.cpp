@@ -5,6 +5,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
+#include <chrono>
 
 #define VISA_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -135,6 +137,15 @@ int openSessions() {
     auto &s = state();
     std::lock_guard g(s.lock);
     return static_cast<int>(s.sessions.size());
+}
+
+std::vector<std::string> openResources() {
+    auto &s = state();
+    std::lock_guard g(s.lock);
+    std::vector<std::string> out;
+    for (const auto &[id, sess] : s.sessions) out.push_back(sess.rsrc);
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 ViSession sessionOf(const std::string &rsrc) {
@@ -270,6 +281,15 @@ VISA_EXPORT ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViUInt3
 
 VISA_EXPORT ViStatus viRead(ViSession vi, ViBuf buf, ViUInt32 cnt, ViUInt32 *retCnt) {
     auto &s = state();
+    // A slow instrument: wait outside the lock, so that reads of other
+    // sessions go on meanwhile, as on a real VISA.
+    int delayMs = 0;
+    {
+        std::lock_guard g(s.lock);
+        auto it = s.sessions.find(vi);
+        if (it != s.sessions.end()) delayMs = find(it->second.rsrc)->readDelayMs;
+    }
+    if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     std::lock_guard g(s.lock);
     if (retCnt) *retCnt = 0;
     auto it = s.sessions.find(vi);

@@ -35,6 +35,7 @@ struct Resource {
     ViStatus openStatus = VI_SUCCESS;
     int failWrites = 0;              // the next n writes fail with VI_ERROR_IO
     int failReads = 0;               // the next n reads fail with VI_ERROR_TMO
+    int readDelayMs = 0;             // every read of this resource takes this long
     std::vector<uint32_t> refusedBauds;  // rates viSetAttribute refuses
     std::deque<Reply> replies;       // replies to requests, in order
     Responder responder;             // used when replies is empty
@@ -71,6 +72,8 @@ std::vector<Bytes> writes(const std::string &rsrc);
 std::string lastExpression();
 // Sessions currently open (resource sessions, not managers).
 int openSessions();
+// Resources of the sessions currently open, sorted.
+std::vector<std::string> openResources();
 // The session a resource was last opened with (0 if never).
 ViSession sessionOf(const std::string &rsrc);
 
