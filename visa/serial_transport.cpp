@@ -163,7 +163,7 @@ ViStatus SerialTransport::open(const std::string &path, std::unique_ptr<Transpor
         return VI_ERROR_RSRC_NFOUND;
     }
     std::unique_ptr<SerialTransport> t(new SerialTransport(fd));
-    if (const ViStatus st = t->applyLine(t->line_); st < 0) return VI_ERROR_IO;
+    if (t->applyLine(t->line_) < 0) return VI_ERROR_IO;
     ::tcflush(fd, TCIOFLUSH);
     out = std::move(t);
     return VI_SUCCESS;

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 

@@ -299,8 +299,10 @@ TEST_F(HostPorts, UsbtmcDevicesFoundThroughSysfs) {
     EXPECT_EQ(st, VI_ERROR_CONN_LOST);
     viClose(vi);
 
-    for (const char *absent : {"USB0::0x1AB1::0x0588::OTHER::INSTR", "USB0::0x0957::0x1755::GONE::INSTR",
-                               "USB0::0x0957::0x1755::MY5::INSTR"}) {
+    for (const char *absent :
+         {"USB0::0x1AB1::0x0588::OTHER::INSTR", "USB0::0x0957::0x1755::GONE::INSTR",
+          "USB0::0x0957::0x1755::MY5::INSTR", "USB0::0xZZ::0x0588::DS1ZA17::INSTR",
+          "USB0::0x1AB1::0x0588::INSTR", "USB0::0x1AB1::0x0588::DS1ZA17::0::7::INSTR"}) {
         EXPECT_EQ(open(absent, vi), VI_ERROR_RSRC_NFOUND) << absent;
     }
 }
