@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host_support.h"
+#include "support/host_support.h"
 #include "visa/simulation.h"
 #include "visa/visa.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "host_support.h"
+#include "support/host_support.h"
 
 int main(int argc, char **argv) {
     setenv("KORVAX_VISA_RESOURCES", "", 1);

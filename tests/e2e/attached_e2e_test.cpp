@@ -1,6 +1,7 @@
-// Serial chassis end to end: libKORVAX through the built-in VISA library's
-// serial transport to simulated chassis served on pseudo-terminals, which
-// listen only at their own baud rate as a chassis on a cable does.
+// Chassis attached to the machine, end to end: libKORVAX through the
+// built-in VISA library's serial and USBTMC transports to simulated chassis
+// served on pseudo-terminals. On a serial line the chassis listens only at
+// its own baud rate, as a chassis on a cable does.
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -9,13 +10,14 @@
 
 #include "bench.h"
 #include "sim/server/pty_server.h"
+#include "support/host_support.h"
 #include "visa/visa.h"
 
 namespace {
 
 using namespace e2e;
 
-class SerialBench : public Bench {
+class AttachedBench : public Bench {
 protected:
     void TearDown() override {
         // Discovery's sessions go before the terminals they are on.
@@ -65,7 +67,7 @@ protected:
 
 // The probe tries 115200, 9600, 19200, 38400 and 57600 baud in turn: a port
 // whose chassis is at none of them stays silent, one at 57600 answers last.
-TEST_F(SerialBench, ProbeFindsTheRateThenSwitchingAndRetuneWork) {
+TEST_F(AttachedBench, ProbeFindsTheRateThenSwitchingAndRetuneWork) {
     serve(sim::kRQ522, 4800);
     const auto chassis = serve(sim::kRQ521, 57600);
     nameThePorts();
@@ -96,7 +98,7 @@ TEST_F(SerialBench, ProbeFindsTheRateThenSwitchingAndRetuneWork) {
 
 // The far end of the line goes away mid-session: the next exchange fails
 // at once (the line hangs up), well within the session's timeout.
-TEST_F(SerialBench, ChassisGoneMidSessionFailsTheExchange) {
+TEST_F(AttachedBench, ChassisGoneMidSessionFailsTheExchange) {
     const auto chassis = serve(sim::kRQ521, 115200);
     nameThePorts();
     ASSERT_EQ(discover().size(), 1u);
@@ -109,6 +111,28 @@ TEST_F(SerialBench, ChassisGoneMidSessionFailsTheExchange) {
     const int32_t st = KORVAX_GetBaudRate(handle, &rate);
     EXPECT_TRUE(st == KORVAX_ERR_SEND || st == KORVAX_ERR_RECEIVE) << st;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+}
+
+// A USB chassis: the usbtmc node of a device folder and sysfs tree of the
+// test's own is the terminal a chassis is served on.
+TEST_F(AttachedBench, UsbChassisFoundThroughSysfsAndSwitched) {
+    const auto chassis = serve(sim::kRQ523, 9600);  // the rate the terminal starts at
+    hosttest::TempDir tree;
+    tree.file("sys/devices/usb1/1-4/idVendor", "1ab1\n");
+    tree.file("sys/devices/usb1/1-4/idProduct", "0e11\n");
+    tree.file("sys/devices/usb1/1-4/serial", "RQ523-0001\n");
+    tree.file("sys/devices/usb1/1-4/1-4:1.0/bInterfaceNumber", "00\n");
+    tree.link("sys/class/usbmisc/usbtmc0/device", tree.path() / "sys/devices/usb1/1-4/1-4:1.0");
+    tree.link("dev/usbtmc0", servers[0]->path());
+    hosttest::HostRoots roots(tree.path() / "dev", tree.path() / "sys");
+
+    const std::string rsrc = "USB0::0x1AB1::0x0E11::RQ523-0001::INSTR";
+    ASSERT_EQ(discover(), (std::vector<std::pair<std::string, uint16_t>>{{rsrc, sim::kRQ523}}));
+    ASSERT_EQ(KORVAX_Connect(rsrc.c_str(), &handle), 0);
+    bringUp();
+    const auto state = stateOf(userGeometry(sim::kRQ523, chassis->config()), {{0, 2, 2}});
+    EXPECT_EQ(KORVAX_OpMatrix(handle, 0, state.data(), static_cast<uint32_t>(state.size())), 0);
+    EXPECT_EQ(chassis->closedCrosspoints(), (std::vector<sim::Crosspoint>{{0, 0, 2, 2}}));
 }
 
 }  // namespace
