@@ -19,8 +19,8 @@
 #include "visa/resource_name.h"
 #include "visa/serial_transport.h"
 #include "visa/simulated_transport.h"
-#include "visa/usbtmc_transport.h"
 #include "visa/simulation.h"
+#include "visa/usbtmc_transport.h"
 #include "visa/visa.h"
 
 #define VISA_EXPORT extern "C" __attribute__((visibility("default")))
