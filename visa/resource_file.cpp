@@ -5,6 +5,10 @@
 //   model = RQ521
 //   serial = 12345678
 //
+// A serial section with no keys names a real port to probe:
+//
+//   [ASRL/dev/ttyUSB0::INSTR]
+//
 // Keys and values are described in sim/README.md. Everything is checked;
 // a section with any bad line is left out whole, because a chassis that is
 // half what the user wrote would mislead more than a missing one.
@@ -352,6 +356,7 @@ private:
         if (!current_) return;
         Section section = std::move(*current_);
         current_.reset();
+        if (isRealPort(section)) return;
         std::optional<Config> config = configure(section);
         if (section.problems.empty() && config) {
             out_.resources.push_back({section.name, std::move(*config)});
@@ -360,6 +365,16 @@ private:
         const std::string ignored =
             " (resource " + (section.name.empty() ? "section" : section.name) + " ignored)";
         for (auto &p : section.problems) out_.problems.push_back({p.line, p.message + ignored});
+    }
+
+    // "[ASRL/dev/ttyUSB0::INSTR]" with no keys at all: a port of this
+    // machine that discovery should probe, not a simulated chassis.
+    bool isRealPort(const Section &section) {
+        if (!section.entries.empty() || !section.problems.empty() ||
+            !isSerialResource(section.name))
+            return false;
+        out_.resources.push_back({section.name, Config{}, true});
+        return true;
     }
 
     ParsedResourceFile out_;

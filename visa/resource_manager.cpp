@@ -17,8 +17,10 @@
 
 #include "visa/resource_expression.h"
 #include "visa/resource_name.h"
+#include "visa/serial_transport.h"
 #include "visa/simulated_transport.h"
 #include "visa/simulation.h"
+#include "visa/usbtmc_transport.h"
 #include "visa/visa.h"
 
 #define VISA_EXPORT extern "C" __attribute__((visibility("default")))
@@ -29,7 +31,7 @@ namespace {
 struct Declared {
     std::string name;       // as declared: what viFindRsrc reports
     std::string canonical;  // what viOpen compares
-    std::shared_ptr<sim::Chassis> chassis;
+    std::shared_ptr<sim::Chassis> chassis;  // null for a real port named in the file
 };
 
 struct Session {
@@ -118,7 +120,10 @@ int loadFileLocked(Registry &r, const std::string &path, bool quietIfMissing) {
                          path.c_str(), res.name.c_str());
             continue;
         }
-        declareLocked(r, res.name, res.config);
+        if (res.realPort)
+            r.declared.push_back({res.name, *canonicalResourceName(res.name), nullptr});
+        else
+            declareLocked(r, res.name, res.config);
         ++declared;
     }
     return declared;
@@ -142,6 +147,31 @@ std::shared_ptr<Session> sessionOf(ViSession vi, ViStatus &status) {
         return nullptr;
     }
     return it->second;
+}
+
+// Instruments attached to this machine: serial ports, then USBTMC devices.
+std::vector<std::string> hostResources() {
+    const HostRoots roots = hostRoots();
+    std::vector<std::string> names = listSerialPorts(roots);
+    for (auto &device : listUsbtmcDevices(roots)) names.push_back(std::move(device.rsrc));
+    return names;
+}
+
+// The transport behind a resource: the simulated chassis declared under
+// it, else the interface the name points at on this machine.
+ViStatus openTransport(const Declared *d, const std::string &name,
+                       std::unique_ptr<Transport> &out) {
+    if (d && d->chassis) {
+        out = std::make_unique<SimulatedTransport>(d->chassis, isSerialResource(name));
+        return VI_SUCCESS;
+    }
+    const HostRoots roots = hostRoots();
+    if (isSerialResource(name)) {
+        const auto path = serialDevicePath(name, roots);
+        return path ? SerialTransport::open(*path, out) : VI_ERROR_RSRC_NFOUND;
+    }
+    if (const auto node = usbtmcNodeOf(name, roots)) return UsbtmcTransport::open(*node, out);
+    return VI_ERROR_RSRC_NFOUND;
 }
 
 }  // namespace
@@ -215,8 +245,13 @@ VISA_EXPORT ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViFindList *
     if (!pattern) return VI_ERROR_INV_EXPR;
 
     FindList found{sesn, {}, 1};
+    std::set<std::string> listed;
     for (const auto &d : r.declared)
-        if (pattern->matches(d.name)) found.names.push_back(d.name);
+        if (pattern->matches(d.name) && listed.insert(d.canonical).second)
+            found.names.push_back(d.name);
+    for (const auto &name : hostResources())
+        if (pattern->matches(name) && listed.insert(*canonicalResourceName(name)).second)
+            found.names.push_back(name);
     if (found.names.empty()) return VI_ERROR_RSRC_NFOUND;
     if (retCnt) *retCnt = static_cast<ViUInt32>(found.names.size());
     if (desc) copyName(desc, found.names.front());
@@ -252,13 +287,11 @@ VISA_EXPORT ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode,
     const auto canonical = name ? canonicalResourceName(name) : std::nullopt;
     if (!canonical) return VI_ERROR_INV_RSRC_NAME;
     const Declared *d = findDeclared(r, *canonical);
-    if (!d) return VI_ERROR_RSRC_NFOUND;
-
     auto session = std::make_shared<Session>();
     session->manager = sesn;
-    session->name = d->name;
-    session->transport =
-        std::make_unique<SimulatedTransport>(d->chassis, isSerialResource(d->name));
+    session->name = d ? d->name : std::string(name);
+    if (const ViStatus st = openTransport(d, session->name, session->transport); st < 0)
+        return st;
     *vi = newObject(r);
     r.sessions[*vi] = std::move(session);
     return VI_SUCCESS;

@@ -45,6 +45,9 @@ KORVAX_VISA_API std::vector<std::string> declaredResources();
 struct ResourceDeclaration {
     std::string name;
     sim::Config config;
+    // A serial section without a model names a real port; the library
+    // lists it for discovery and opens the device behind it.
+    bool realPort = false;
 };
 struct ResourceFileProblem {
     int line;  // 1-based

@@ -7,6 +7,9 @@
 int main(int argc, char **argv) {
     unsetenv("KORVAX_VISA_LIBRARY");
     setenv("KORVAX_VISA_RESOURCES", "", 1);
+    // Serial ports and USB devices of this machine are never probed.
+    setenv("KORVAX_DEV_ROOT", "/nonexistent/korvax-test-root", 1);
+    setenv("KORVAX_SYSFS_ROOT", "/nonexistent/korvax-test-root", 1);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -39,6 +39,9 @@ const FileCase kFileCases[] = {
      {"GPIB0::6::INSTR"}, {3}},
     {"unknown key", "[GPIB0::5::INSTR]\nmodel = RQ523\ncolour = red\n", {}, {3}},
     {"missing model", "[GPIB0::5::INSTR]\nserial = 12345678\n", {}, {1}},
+    {"a bare serial section is a real port",
+     "[ASRL/dev/ttyUSB0::INSTR]\n[ASRL2::INSTR]\nbaud = 9600\n[GPIB0::5::INSTR]\n",
+     {"ASRL/dev/ttyUSB0::INSTR"}, {2, 4}},
     {"unknown model", "[GPIB0::5::INSTR]\nmodel = RQ999\n", {}, {2}},
     {"key before any section", "model = RQ521\n[GPIB0::5::INSTR]\nmodel = RQ521\n", {"GPIB0::5::INSTR"}, {1}},
     {"line that is neither", "[GPIB0::5::INSTR]\nmodel = RQ521\njust words\n", {}, {3}},
@@ -63,6 +66,7 @@ TEST(ResourceFile, SectionsWithAnyBadLineAreLeftOut) {
         for (const auto &p : parsed.problems) lines.push_back(p.line);
         EXPECT_EQ(lines, c.problemLines);
         for (const auto &p : parsed.problems) EXPECT_FALSE(p.message.empty());
+        for (const auto &r : parsed.resources) EXPECT_EQ(r.realPort, r.name.starts_with("ASRL/"));
     }
 }
 

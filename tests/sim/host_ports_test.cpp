@@ -1,0 +1,310 @@
+// Instruments attached to this machine, as the built-in VISA library finds
+// and talks to them: serial ports and USBTMC devices, played by
+// pseudo-terminals behind a device folder and sysfs tree of the test's own.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/host_support.h"
+#include "visa/simulation.h"
+#include "visa/visa.h"
+
+namespace {
+
+using namespace korvax;
+using hosttest::Pty;
+using hosttest::TempDir;
+
+std::vector<std::string> findAll(ViSession rm, const char *expr) {
+    ViFindList list = VI_NULL;
+    ViUInt32 count = 0;
+    char desc[VI_FIND_BUFLEN];
+    std::vector<std::string> names;
+    if (viFindRsrc(rm, expr, &list, &count, desc) < 0) return names;
+    names.push_back(desc);
+    for (ViUInt32 i = 1; i < count && viFindNext(list, desc) == VI_SUCCESS; ++i) names.push_back(desc);
+    viClose(list);
+    return names;
+}
+
+class HostPorts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("KORVAX_VISA_RESOURCES", "", 1);
+        visa::clearDeclared();
+        ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    }
+    void TearDown() override { viClose(rm); }
+
+    ViStatus open(const std::string &name, ViSession &vi, ViUInt32 timeoutMs = 300) {
+        const ViStatus st = viOpen(rm, name.c_str(), VI_NO_LOCK, 0, &vi);
+        if (st == VI_SUCCESS) viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeoutMs);
+        return st;
+    }
+    static ViStatus write(ViSession vi, const std::string &text) {
+        ViUInt32 n = 0;
+        return viWrite(vi, reinterpret_cast<const ViByte *>(text.data()),
+                       static_cast<ViUInt32>(text.size()), &n);
+    }
+    static std::string read(ViSession vi, ViStatus &status, ViUInt32 count = 400) {
+        std::vector<ViByte> buf(count);
+        ViUInt32 n = 0;
+        status = viRead(vi, buf.data(), count, &n);
+        return std::string(buf.begin(), buf.begin() + n);
+    }
+
+    ViSession rm = VI_NULL;
+};
+
+// ---- which serial ports are listed --------------------------------------
+
+enum class Node { Terminal, PlainFile, Dangling };
+
+struct PortCase {
+    const char *dev;           // file in the device folder
+    Node node;
+    const char *type;          // sysfs class/tty/<dev>/type; nullptr: no such file
+    const char *bus;           // its device's subsystem; nullptr: no sysfs device at all
+    const char *listedAs;      // nullptr: not listed; "@" stands for the device folder
+};
+
+TEST_F(HostPorts, SerialPortsListedAreTheOnesWithHardwareBehindThem) {
+    const std::vector<PortCase> ports = {
+        {"ttyS0", Node::Terminal, "0", "platform", nullptr},  // legacy placeholder
+        {"ttyS1", Node::Terminal, "4", "serial-base", "ASRL2::INSTR"},
+        {"ttyS2", Node::Terminal, nullptr, "pnp", "ASRL3::INSTR"},
+        {"ttyS3", Node::Terminal, nullptr, "platform", nullptr},
+        {"ttyS4", Node::Terminal, "4", nullptr, nullptr},  // no device in sysfs
+        {"ttyS5", Node::PlainFile, "4", "pnp", nullptr},
+        {"ttyS6", Node::Terminal, "0", "serial-base", nullptr},  // placeholder, newer kernels
+        {"ttyS10", Node::Terminal, "4", "pci", "ASRL11::INSTR"},
+        {"ttyUSB0", Node::Terminal, nullptr, nullptr, "ASRL@/ttyUSB0::INSTR"},
+        {"ttyUSB1", Node::Dangling, nullptr, nullptr, nullptr},
+        {"ttyUSBx", Node::Terminal, nullptr, nullptr, nullptr},
+        {"ttyACM0", Node::Terminal, nullptr, nullptr, "ASRL@/ttyACM0::INSTR"},
+        {"tty0", Node::Terminal, nullptr, nullptr, nullptr},
+    };
+    TempDir tree;
+    std::vector<std::unique_ptr<Pty>> ptys;
+    std::vector<std::string> expected;
+    const std::string dev = (tree.path() / "dev").string();
+    for (const PortCase &p : ports) {
+        const auto at = hosttest::fs::path("dev") / p.dev;
+        if (p.node == Node::Terminal) {
+            ptys.push_back(std::make_unique<Pty>());
+            tree.link(at, ptys.back()->path());
+        } else if (p.node == Node::PlainFile) {
+            tree.file(at, "");
+        } else {
+            tree.link(at, tree.path() / "gone");
+        }
+        const auto sys = hosttest::fs::path("sys/class/tty") / p.dev;
+        if (p.type) tree.file(sys / "type", std::string(p.type) + "\n");
+        if (p.bus) tree.link(sys / "device/subsystem", tree.path() / "sys/bus" / p.bus);
+        if (p.listedAs) {
+            std::string name = p.listedAs;
+            if (const auto at = name.find('@'); at != std::string::npos) name.replace(at, 1, dev);
+            expected.push_back(name);
+        }
+    }
+    // The table is in listing order: ttyS by number, then ttyUSB, ttyACM.
+    hosttest::HostRoots roots(tree.path() / "dev", tree.path() / "sys");
+    EXPECT_EQ(findAll(rm, "ASRL?*INSTR"), expected);
+}
+
+// ---- serial line settings -----------------------------------------------
+
+struct LineCase {
+    ViAttr attr;
+    ViAttrState value;
+    ViStatus status;
+    tcflag_t cflagMask;  // bits of c_cflag to compare
+    tcflag_t cflag;
+    speed_t speed;  // expected line speed afterwards
+};
+
+// A pseudo-terminal carries 8 data bits without parity only, so those two
+// settings cannot be shown here.
+TEST_F(HostPorts, SerialAttributesSetTheLine) {
+    const std::vector<LineCase> cases = {
+        {VI_ATTR_ASRL_BAUD, 57600, VI_SUCCESS, 0, 0, B57600},
+        {VI_ATTR_ASRL_BAUD, 12345, VI_ERROR_NSUP_ATTR_STATE, 0, 0, B9600},
+        {VI_ATTR_ASRL_STOP_BITS, VI_ASRL_STOP_TWO, VI_SUCCESS, CSTOPB, CSTOPB, B9600},
+        {VI_ATTR_ASRL_STOP_BITS, VI_ASRL_STOP_ONE5, VI_ERROR_NSUP_ATTR_STATE, CSTOPB, 0, B9600},
+        {VI_ATTR_ASRL_FLOW_CNTRL, VI_ASRL_FLOW_RTS_CTS, VI_SUCCESS, CRTSCTS, CRTSCTS, B9600},
+        {VI_ATTR_ASRL_FLOW_CNTRL, VI_ASRL_FLOW_DTR_DSR, VI_ERROR_NSUP_ATTR_STATE, CRTSCTS, 0, B9600},
+        {VI_ATTR_ASRL_END_IN, VI_ASRL_END_LAST_BIT, VI_ERROR_NSUP_ATTR_STATE, 0, 0, B9600},
+    };
+    for (const LineCase &c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.attr << " = " << std::dec << c.value);
+        Pty pty;
+        ViSession vi = VI_NULL;
+        ASSERT_EQ(open("ASRL" + pty.path() + "::INSTR", vi), VI_SUCCESS);
+        EXPECT_EQ(viSetAttribute(vi, c.attr, c.value), c.status);
+        const termios line = pty.line();
+        EXPECT_EQ(cfgetospeed(&line), c.speed);
+        EXPECT_EQ(line.c_cflag & c.cflagMask, c.cflag);
+        EXPECT_EQ(line.c_lflag & (ICANON | ECHO), 0u) << "raw mode";
+        // A refused value leaves the attribute as it was.
+        ViAttrState now = 0;
+        ASSERT_EQ(viGetAttribute(vi, c.attr, &now), VI_SUCCESS);
+        if (c.status < 0) {
+            EXPECT_NE(now, c.value);
+        }
+        viClose(vi);
+    }
+}
+
+// ---- where a serial read ends -------------------------------------------
+
+struct ReadCase {
+    const char *name;
+    ViUInt16 endIn;
+    ViUInt32 count;
+    const char *sent;
+    ViStatus status;
+    const char *first;   // what the first read returns
+    const char *second;  // and the next one
+};
+
+TEST_F(HostPorts, SerialReadEndsAtCountTermCharOrQuietLine) {
+    const std::vector<ReadCase> cases = {
+        {"termination character", VI_ASRL_END_TERMCHAR, 100, "ab\ncd\n", VI_SUCCESS_TERM_CHAR, "ab\n", "cd\n"},
+        {"quiet line", VI_ASRL_END_NONE, 100, "ab\ncd\n", VI_SUCCESS, "ab\ncd\n", ""},
+        {"count", VI_ASRL_END_NONE, 4, "ab\ncd\n", VI_SUCCESS_MAX_CNT, "ab\nc", "d\n"},
+        {"count before termination", VI_ASRL_END_TERMCHAR, 2, "abc\n", VI_SUCCESS_MAX_CNT, "ab", "c\n"},
+        {"nothing", VI_ASRL_END_NONE, 100, "", VI_ERROR_TMO, "", ""},
+    };
+    for (const ReadCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        Pty pty;
+        ViSession vi = VI_NULL;
+        ASSERT_EQ(open("ASRL" + pty.path() + "::INSTR", vi, 200), VI_SUCCESS);
+        ASSERT_EQ(viSetAttribute(vi, VI_ATTR_ASRL_END_IN, c.endIn), VI_SUCCESS);
+        pty.send(c.sent);
+        ViStatus st = VI_SUCCESS;
+        long long ms = 0;
+        std::string got;
+        ms = hosttest::elapsedMs([&] { got = read(vi, st, c.count); });
+        EXPECT_EQ(st, c.status);
+        EXPECT_EQ(got, c.first);
+        if (st == VI_ERROR_TMO) {
+            EXPECT_GE(ms, 195);
+            EXPECT_LT(ms, 400);
+        }
+        if (*c.second) {
+            EXPECT_EQ(read(vi, st, 100), c.second);
+        }
+        viClose(vi);
+    }
+}
+
+TEST_F(HostPorts, SerialWriteFlushAndHangUp) {
+    Pty pty;
+    ViSession vi = VI_NULL;
+    ASSERT_EQ(open("ASRL" + pty.path() + "::INSTR", vi), VI_SUCCESS);
+    EXPECT_EQ(write(vi, "*IDN?\n"), VI_SUCCESS);
+    EXPECT_EQ(pty.received(), "*IDN?\n");
+    // A stale answer is dropped by discarding the read buffer.
+    pty.send("stale\nfresh");
+    ViStatus st = VI_SUCCESS;
+    EXPECT_EQ(read(vi, st, 100), "stale\n");
+    EXPECT_EQ(viFlush(vi, VI_READ_BUF_DISCARD), VI_SUCCESS);
+    EXPECT_EQ(read(vi, st, 100), "");
+    EXPECT_EQ(st, VI_ERROR_TMO);
+    // The termination character goes after each message when END_OUT asks.
+    ASSERT_EQ(viSetAttribute(vi, VI_ATTR_ASRL_END_OUT, VI_ASRL_END_TERMCHAR), VI_SUCCESS);
+    ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TERMCHAR, '\r'), VI_SUCCESS);
+    EXPECT_EQ(write(vi, "abc"), VI_SUCCESS);
+    EXPECT_EQ(pty.received(), "abc\r");
+    // The far end goes away: both directions say so at once.
+    pty.hangUp();
+    const long long ms = hosttest::elapsedMs([&] { read(vi, st, 100); });
+    EXPECT_EQ(st, VI_ERROR_CONN_LOST);
+    EXPECT_LT(ms, 300);
+    EXPECT_EQ(write(vi, "x"), VI_ERROR_CONN_LOST);
+    viClose(vi);
+}
+
+TEST_F(HostPorts, SerialResourcesThatCannotBeOpened) {
+    TempDir tree;
+    tree.file("dev/ttyS0", "not a terminal");
+    hosttest::HostRoots roots(tree.path() / "dev", tree.path() / "sys");
+    for (const std::string &name : std::vector<std::string>{"ASRL1::INSTR", "ASRL2::INSTR", "ASRL0::INSTR", "ASRL/nonexistent/ttyUSB9::INSTR",
+          "ASRL" + (tree.path() / "dev/ttyS0").string() + "::INSTR"}) {
+        SCOPED_TRACE(name);
+        ViSession vi = VI_NULL;
+        EXPECT_EQ(open(name, vi), VI_ERROR_RSRC_NFOUND);
+    }
+}
+
+// ---- USBTMC -------------------------------------------------------------
+
+struct UsbCase {
+    const char *node;
+    const char *vendor;
+    const char *product;
+    const char *serial;  // nullptr: the device has none
+    const char *interface;
+    bool nodeExists;
+    const char *listedAs;
+};
+
+TEST_F(HostPorts, UsbtmcDevicesFoundThroughSysfs) {
+    const std::vector<UsbCase> devices = {
+        {"usbtmc0", "1ab1", "0588", "DS1ZA17", "00", true, "USB0::0x1AB1::0x0588::DS1ZA17::INSTR"},
+        {"usbtmc1", "0957", "1755", nullptr, "00", true, nullptr},
+        {"usbtmc2", "0957", "1755", "MY5", "01", true, "USB0::0x0957::0x1755::MY5::1::INSTR"},
+        {"usbtmc3", "0957", "1755", "GONE", "00", false, nullptr},
+    };
+    TempDir tree;
+    std::vector<std::unique_ptr<Pty>> ptys;
+    std::vector<std::string> expected;
+    int port = 1;
+    for (const UsbCase &d : devices) {
+        const auto device = hosttest::fs::path("sys/devices/usb1") / ("1-" + std::to_string(port++));
+        tree.file(device / "idVendor", std::string(d.vendor) + "\n");
+        tree.file(device / "idProduct", std::string(d.product) + "\n");
+        if (d.serial) tree.file(device / "serial", std::string(d.serial) + "\n");
+        const auto interface = device / (device.filename().string() + ":1.0");
+        tree.file(interface / "bInterfaceNumber", std::string(d.interface) + "\n");
+        tree.link(hosttest::fs::path("sys/class/usbmisc") / d.node / "device", tree.path() / interface);
+        if (d.nodeExists) {
+            ptys.push_back(std::make_unique<Pty>());
+            tree.link(hosttest::fs::path("dev") / d.node, ptys.back()->path());
+        }
+        if (d.listedAs) expected.push_back(d.listedAs);
+    }
+    hosttest::HostRoots roots(tree.path() / "dev", tree.path() / "sys");
+    EXPECT_EQ(findAll(rm, "USB?*INSTR"), expected);
+
+    // Vendor and product compare by value, the serial number in any case.
+    ViSession vi = VI_NULL;
+    ASSERT_EQ(open("usb::0x1ab1::1416::ds1za17", vi, 200), VI_SUCCESS);
+    const Pty &device = *ptys[0];
+    EXPECT_EQ(write(vi, "*IDN?\n"), VI_SUCCESS);
+    EXPECT_EQ(device.received(), "*IDN?\n");
+    device.send("QM,RQ523,1,3.08\n");
+    ViStatus st = VI_SUCCESS;
+    EXPECT_EQ(read(vi, st), "QM,RQ523,1,3.08\n");
+    EXPECT_EQ(st, VI_SUCCESS);
+    long long ms = hosttest::elapsedMs([&] { read(vi, st); });
+    EXPECT_EQ(st, VI_ERROR_TMO);
+    EXPECT_GE(ms, 195);
+    EXPECT_LT(ms, 400);
+    ptys[0]->hangUp();
+    read(vi, st);
+    EXPECT_EQ(st, VI_ERROR_CONN_LOST);
+    viClose(vi);
+
+    for (const char *absent :
+         {"USB0::0x1AB1::0x0588::OTHER::INSTR", "USB0::0x0957::0x1755::GONE::INSTR",
+          "USB0::0x0957::0x1755::MY5::INSTR", "USB0::0xZZ::0x0588::DS1ZA17::INSTR",
+          "USB0::0x1AB1::0x0588::INSTR", "USB0::0x1AB1::0x0588::DS1ZA17::0::7::INSTR"}) {
+        EXPECT_EQ(open(absent, vi), VI_ERROR_RSRC_NFOUND) << absent;
+    }
+}
+
+}  // namespace
