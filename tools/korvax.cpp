@@ -414,6 +414,9 @@ void runScpi(const Options &o) {
 }
 
 void runShow(const Options &o) {
+    if (o.subUnit != 0)
+        throw UsageFailure{"only sub-unit 0 has a crosspoint matrix to show (the RF card and the adapter "
+                           "plate are not switched by crosspoint)"};
     Session s = Session::connect(o.rsrc);
     const Model &m = s.model_();
     s.openCard(o.subUnit);
@@ -694,6 +697,9 @@ int run(int argc, char **argv) {
     update->add_option("FILE", o.file, "firmware image");
     auto *demo = app.add_subcommand("demo", "a whole session on a simulated chassis");
     demo->add_option("--model", o.demoModel, "chassis model to simulate (default RQ521)");
+
+    for (auto *c : app.get_subcommands({}))
+        c->footer("Every subcommand also takes --sim MODEL and --json (see korvax --help).");
 
     try {
         app.parse(argc, argv);

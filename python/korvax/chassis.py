@@ -84,6 +84,11 @@ def _text(buffer: ctypes.Array, start: int = 0, width: int | None = None) -> str
     return raw.split(b"\0", 1)[0].decode(errors="replace")
 
 
+def _slots(buffer: ctypes.Array) -> list[str]:
+    """The texts of a buffer of 10-byte version slots."""
+    return [_text(buffer, 10 * i, 10) for i in range(len(buffer) // 10)]
+
+
 class Chassis:
     """A connected chassis. Use it as a context manager::
 
@@ -223,15 +228,14 @@ class Chassis:
             lib.KORVAX_GetCardSize(name, size)
             cards.append(SubUnitCard(sub_unit, name.value.decode(), size.value.decode()))
         lib.KORVAX_OpenSpecifiedCard(self.handle, 0, ctypes.byref(ctypes.c_int64(0)))
-        versions = lambda buf: [v for v in (_text(buf, 10 * i, 10) for i in range(len(buf) // 10))]
-        fw = [v for v in versions(sw) if v]
+        fw = [v for v in _slots(sw) if v]
         return Info(
             model_code=model.value.decode(),
             manufacturer=maker.value.decode(),
             serial=serial.value.decode().strip(),
             firmware=firmware.value.decode(),
             firmware_versions=fw,
-            hardware_versions=versions(hw)[: len(present) + 1],
+            hardware_versions=_slots(hw)[: len(present) + 1],
             serial_numbers=serial_numbers[: len(present) + 1],
             boards_present=present,
             cards=cards,

@@ -1,6 +1,7 @@
 """The korvax command end to end, on simulated chassis of several models."""
 import json
 import os
+import pty
 import subprocess
 
 import pytest
@@ -87,6 +88,7 @@ def test_close_open_and_show_carry_the_recorded_state_between_runs(tmp_path):
         (["--sim", "RQ521", "close", "11!1"], 2, "outside the RQ521's 10 rows x 48 columns"),
         (["--sim", "RQ522", "show", "--columns", "9:3"], 2, "--columns wants A:B"),
         (["--sim", "RQ999", "find"], 2, "unknown model 'RQ999'"),
+        (["--sim", "RQ520", "show", "--subunit", "1"], 2, "only sub-unit 0 has a crosspoint matrix"),
         (["--sim", "RQ521", "settings", "set", "colour", "red"], 2, "unknown setting 'colour'"),
         (["frobnicate"], 2, ""),
         (["close"], 2, ""),
@@ -130,6 +132,32 @@ def test_update_reports_progress_as_plain_lines_off_a_terminal(tmp_path):
     lines = run.stderr.splitlines()
     assert lines[-1] == "update: 1024 of 1024 bytes sent (100%)"
     assert "\r" not in run.stderr
+
+
+def test_update_draws_a_progress_bar_on_a_terminal(tmp_path):
+    image = tmp_path / "image.bin"
+    image.write_bytes(b"\x5a" * 1000)
+    main, secondary = pty.openpty()
+    try:
+        run = subprocess.run([CLI, "--sim", "RQ521", "update", str(image)], stdout=subprocess.PIPE,
+                             stderr=secondary, text=True, timeout=60)
+        os.close(secondary)
+        secondary = -1
+        drawn = b""
+        while True:
+            try:
+                chunk = os.read(main, 4096)
+            except OSError:  # the terminal is gone once everything was read
+                break
+            if not chunk:
+                break
+            drawn += chunk
+    finally:
+        os.close(main)
+        if secondary >= 0:
+            os.close(secondary)
+    assert run.returncode == 0
+    assert b"\r[" in drawn and b"100% 1000/1000 bytes" in drawn
 
 
 def test_demo_runs_the_whole_session_on_every_model():
