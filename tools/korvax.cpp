@@ -12,8 +12,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -595,14 +597,16 @@ void runUpdate(const Options &o) {
 }
 
 void runDemo(const Options &o) {
-    const std::string rsrc = declareSimulation(o.demoModel, "");
+    // "korvax --sim RQ522 demo" means the same as "korvax demo --model RQ522".
+    const std::string model = o.sim.empty() ? o.demoModel : o.sim;
+    const std::string rsrc = declareSimulation(model, "");
     json j = {{"resource", rsrc}};
     auto say = [&](const std::string &line) {
         if (!o.json) std::cout << line << '\n';
     };
     char version[16] = {};
     KORVAX_GetLibVersion(version);
-    say(std::string("KORVAX ") + version + ", simulated " + lower(o.demoModel) + " chassis " + rsrc);
+    say(std::string("KORVAX ") + version + ", simulated " + model + " chassis " + rsrc);
 
     const auto found = discover();
     say("find: " + std::to_string(found.size()) + " chassis");

@@ -166,6 +166,7 @@ def test_demo_runs_the_whole_session_on_every_model():
         assert run.returncode == 0, run.stderr
         assert "Relays Operate Success" in run.stdout
         assert "clear: 0 crosspoints closed" in run.stdout
+    assert as_json("--sim", "RQ523B", "demo")["resource"] == "TCPIP0::sim-rq523b::INSTR"
     report = as_json("demo")
     assert {(p["row"], p["column"]) for p in report["closed"]} == {(1, 1), (2, 12), (1, 3), (1, 4)}
     assert report["closed_after_clear"] == 0
