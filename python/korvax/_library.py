@@ -1,0 +1,103 @@
+"""Finding and loading libKORVAX, and the C signatures used from it."""
+from __future__ import annotations
+
+import ctypes
+import ctypes.util
+import os
+from pathlib import Path
+
+_SONAME = "libKORVAX.so.1"
+
+
+class LibraryNotFound(OSError):
+    """libKORVAX could not be loaded from any of the places looked at."""
+
+    def __init__(self, tried: list[tuple[str, str]]) -> None:
+        self.tried = tried
+        lines = "\n".join(f"  {path}: {why}" for path, why in tried)
+        super().__init__(
+            "libKORVAX could not be loaded; set KORVAX_LIBRARY to its path. Tried:\n" + lines
+        )
+
+
+def candidates() -> list[str]:
+    """Paths and names tried in order: KORVAX_LIBRARY, beside the package, the system."""
+    out: list[str] = []
+    explicit = os.environ.get("KORVAX_LIBRARY")
+    if explicit:
+        out.append(explicit)
+    here = Path(__file__).resolve().parent
+    out += [str(here / _SONAME), str(here / "libKORVAX.so")]
+    out.append(_SONAME)
+    found = ctypes.util.find_library("KORVAX")
+    if found and found not in out:
+        out.append(found)
+    return out
+
+
+def _declare(lib: ctypes.CDLL) -> None:
+    u32, i32, i64, u64 = ctypes.c_uint32, ctypes.c_int32, ctypes.c_int64, ctypes.c_uint64
+    p_u32, p_char = ctypes.POINTER(u32), ctypes.c_char_p
+    signatures = {
+        "KORVAX_GetLibVersion": (None, [p_char]),
+        "KORVAX_ErrorCodeToMessage": (i32, [i64, p_char, u64]),
+        "KORVAX_FindRsrc": (i32, [ctypes.c_void_p, p_u32]),
+        "KORVAX_Connect": (i32, [p_char, p_u32]),
+        "KORVAX_OpenSpecifiedCard": (i32, [u32, i64, ctypes.POINTER(i64)]),
+        "KORVAX_Init": (i32, [u32, i64]),
+        "KORVAX_Clear": (i32, [u32, i64]),
+        "KORVAX_OpMatrix": (i32, [u32, ctypes.c_long, p_u32, i32]),
+        "KORVAX_SCPIQuery": (None, [u32, p_char, p_char]),
+        "KORVAX_GetDeviceInfo": (i32, [u32, p_char, p_char, p_char, p_char, u64]),
+        "KORVAX_GetSN": (i32, [u32, p_u32, u32]),
+        "KORVAX_GetHWVersion": (i32, [u32, p_char, u64]),
+        "KORVAX_GetSWVersion": (i32, [u32, p_char, u64]),
+        "KORVAX_GetCardType": (i32, [u32, i64, p_char]),
+        "KORVAX_GetCardSize": (i32, [p_char, p_char]),
+        "KORVAX_GetCOMMIPAddr": (i32, [u32, p_char]),
+        "KORVAX_SetIPAddress": (i32, [u32, p_char]),
+        "KORVAX_GetLANMode": (i32, [u32, p_u32]),
+        "KORVAX_SetLANMode": (i32, [u32, u32]),
+        "KORVAX_GetGPIBAddress": (i32, [u32, p_u32]),
+        "KORVAX_SetGPIBAddress": (i32, [u32, u32]),
+        "KORVAX_GetBaudRate": (i32, [u32, p_u32]),
+        "KORVAX_SetBaudRate": (i32, [u32, u32]),
+        "KORVAX_GetControlMode": (i32, [u32, p_u32]),
+        "KORVAX_SetControlMode": (i32, [u32, u32]),
+        "KORVAX_BoardInPlaceInfo": (i32, [u32, p_u32, p_u32]),
+        "KORVAX_SelfTest": (i32, [u32, i64, p_char, u64]),
+        "KORVAX_OnlineUpdate": (i32, [u32, p_char]),
+        "OnlineUpdateWithProgress": (i32, [u32, p_char, ctypes.c_void_p, ctypes.c_void_p]),
+    }
+    for name, (restype, argtypes) in signatures.items():
+        function = getattr(lib, name)
+        function.restype = restype
+        function.argtypes = argtypes
+
+
+UPDATE_PROGRESS = ctypes.CFUNCTYPE(None, ctypes.c_uint64, ctypes.c_uint64, ctypes.c_void_p)
+
+_loaded: ctypes.CDLL | None = None
+
+
+def library() -> ctypes.CDLL:
+    """The loaded libKORVAX (loaded on first use)."""
+    global _loaded
+    if _loaded is None:
+        tried: list[tuple[str, str]] = []
+        for path in candidates():
+            try:
+                lib = ctypes.CDLL(path)
+            except OSError as error:
+                tried.append((path, str(error).split(": ")[-1] or "cannot be loaded"))
+                continue
+            try:
+                _declare(lib)
+            except AttributeError as error:
+                tried.append((path, f"not libKORVAX ({error})"))
+                continue
+            _loaded = lib
+            break
+        else:
+            raise LibraryNotFound(tried)
+    return _loaded
