@@ -34,6 +34,9 @@ namespace korvax::visa {
 // Throws std::invalid_argument for a malformed resource string or a
 // configuration the chassis refuses (unknown model, wrong slot count).
 KORVAX_VISA_API void declareSimulated(const std::string &rsrc, sim::Config config);
+// Declares (or replaces) a real instrument: discovery lists it, viOpen
+// reaches it over its interface. portmapperPort 0: the usual one.
+KORVAX_VISA_API void declareInstrument(const std::string &rsrc, uint16_t portmapperPort = 0);
 // The chassis behind a resource string (any spelling VISA accepts), or null.
 KORVAX_VISA_API std::shared_ptr<sim::Chassis> simulated(const std::string &rsrc);
 // Forgets every declaration; the resource file is read again when the next
@@ -46,12 +49,18 @@ struct ResourceDeclaration {
     std::string name;
     sim::Config config;
 };
+// A real instrument named by the resource file (a section without model).
+struct InstrumentDeclaration {
+    std::string name;
+    uint16_t portmapperPort = 0;  // VXI-11: 0 for the usual one
+};
 struct ResourceFileProblem {
     int line;  // 1-based
     std::string message;
 };
 struct ParsedResourceFile {
     std::vector<ResourceDeclaration> resources;  // the well-formed sections
+    std::vector<InstrumentDeclaration> instruments;  // sections without a model
     std::vector<ResourceFileProblem> problems;   // in line order
 };
 
