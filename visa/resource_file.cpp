@@ -6,8 +6,9 @@
 //   serial = 12345678
 //
 // A section without `model` names a real instrument, reached over its
-// interface; its only key is `portmapper-port` (VXI-11 hosts whose
-// portmapper is not on port 111).
+// interface; its only keys are `portmapper-port` (VXI-11 hosts whose
+// portmapper is not on port 111) and `socket-port` (a LAN instrument that
+// speaks on a raw TCP port instead of VXI-11).
 //
 // Keys and values are described in sim/README.md. Everything is checked;
 // a section with any bad line is left out whole, because a chassis that is
@@ -358,9 +359,12 @@ private:
         const bool modelGiven = std::any_of(section.entries.begin(), section.entries.end(),
                                             [](const Entry &e) { return e.key == "model"; });
         const bool chassisKey = std::any_of(section.entries.begin(), section.entries.end(),
-                                            [](const Entry &e) { return e.key != "portmapper-port"; });
+                                            [](const Entry &e) {
+                                                return e.key != "portmapper-port" &&
+                                                       e.key != "socket-port";
+                                            });
         if (modelGiven || chassisKey) return std::nullopt;
-        InstrumentDeclaration out{section.name, 0};
+        InstrumentDeclaration out{section.name, 0, 0};
         std::set<std::string> keys;
         for (const Entry &e : section.entries) {
             if (!keys.insert(e.key).second) {
@@ -371,7 +375,8 @@ private:
             if (!port || *port == 0)
                 section.problems.push_back({e.line, e.key + ": expected a port 1..65535"});
             else
-                out.portmapperPort = static_cast<uint16_t>(*port);
+                (e.key == "socket-port" ? out.socketPort : out.portmapperPort) =
+                    static_cast<uint16_t>(*port);
         }
         return out;
     }

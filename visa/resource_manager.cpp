@@ -36,6 +36,7 @@ struct Declared {
     std::string canonical;  // what viOpen compares
     std::shared_ptr<sim::Chassis> chassis;  // null: a real instrument
     uint16_t portmapperPort = 0;
+    uint16_t socketPort = 0;
 };
 
 struct Session {
@@ -102,22 +103,23 @@ Declared *findDeclared(Registry &r, const std::string &canonical) {
 }
 
 void declareLocked(Registry &r, const std::string &rsrc, std::shared_ptr<sim::Chassis> chassis,
-                   uint16_t portmapperPort) {
+                   uint16_t portmapperPort, uint16_t socketPort) {
     const auto canonical = resourceKey(rsrc);
     if (!canonical) throw std::invalid_argument("\"" + rsrc + "\" is not a VISA resource string");
     if (Declared *d = findDeclared(r, *canonical)) {
         d->name = rsrc;
         d->chassis = std::move(chassis);
         d->portmapperPort = portmapperPort;
+        d->socketPort = socketPort;
     } else {
-        r.declared.push_back({rsrc, *canonical, std::move(chassis), portmapperPort});
+        r.declared.push_back({rsrc, *canonical, std::move(chassis), portmapperPort, socketPort});
     }
 }
 
 void declareLocked(Registry &r, const std::string &rsrc, sim::Config config) {
     if (!canonicalResourceName(rsrc))
         throw std::invalid_argument("\"" + rsrc + "\" is not a VISA resource string");
-    declareLocked(r, rsrc, std::make_shared<sim::Chassis>(std::move(config)), 0);
+    declareLocked(r, rsrc, std::make_shared<sim::Chassis>(std::move(config)), 0, 0);
 }
 
 // Declares the file's resources that are not declared yet. The registry
@@ -149,7 +151,7 @@ int loadFileLocked(Registry &r, const std::string &path, bool quietIfMissing) {
     }
     for (const auto &inst : parsed.instruments) {
         if (alreadyThere(inst.name)) continue;
-        declareLocked(r, inst.name, nullptr, inst.portmapperPort);
+        declareLocked(r, inst.name, nullptr, inst.portmapperPort, inst.socketPort);
         ++declared;
     }
     return declared;
@@ -215,10 +217,10 @@ void declareSimulated(const std::string &rsrc, sim::Config config) {
     declareLocked(r, rsrc, std::move(config));
 }
 
-void declareInstrument(const std::string &rsrc, uint16_t portmapperPort) {
+void declareInstrument(const std::string &rsrc, uint16_t portmapperPort, uint16_t socketPort) {
     Registry &r = registry();
     std::lock_guard guard(r.lock);
-    declareLocked(r, rsrc, nullptr, portmapperPort);
+    declareLocked(r, rsrc, nullptr, portmapperPort, socketPort);
 }
 
 std::shared_ptr<sim::Chassis> simulated(const std::string &rsrc) {
@@ -328,6 +330,7 @@ VISA_EXPORT ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode,
             session->name = d->name;
             request.chassis = d->chassis;
             request.portmapperPort = d->portmapperPort;
+            request.socketPort = d->socketPort;
         } else if (parts->interfaceType == VI_INTF_TCPIP) {
             // A LAN instrument needs no declaration to be opened: its
             // address is all there is to know.

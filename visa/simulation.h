@@ -36,7 +36,8 @@ namespace korvax::visa {
 KORVAX_VISA_API void declareSimulated(const std::string &rsrc, sim::Config config);
 // Declares (or replaces) a real instrument: discovery lists it, viOpen
 // reaches it over its interface. portmapperPort 0: the usual one.
-KORVAX_VISA_API void declareInstrument(const std::string &rsrc, uint16_t portmapperPort = 0);
+KORVAX_VISA_API void declareInstrument(const std::string &rsrc, uint16_t portmapperPort = 0,
+                                       uint16_t socketPort = 0);
 // The chassis behind a resource string (any spelling VISA accepts), or null.
 KORVAX_VISA_API std::shared_ptr<sim::Chassis> simulated(const std::string &rsrc);
 // Forgets every declaration; the resource file is read again when the next
@@ -53,6 +54,9 @@ struct ResourceDeclaration {
 struct InstrumentDeclaration {
     std::string name;
     uint16_t portmapperPort = 0;  // VXI-11: 0 for the usual one
+    // A LAN instrument that speaks on a raw TCP port rather than VXI-11,
+    // under an INSTR name (which discovery lists): 0 for VXI-11.
+    uint16_t socketPort = 0;
 };
 struct ResourceFileProblem {
     int line;  // 1-based

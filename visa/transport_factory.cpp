@@ -11,6 +11,7 @@ ViStatus openTcpip(const TransportRequest &request, std::unique_ptr<Transport> &
     const auto address = networkAddress(request.parts);
     if (!address) return VI_ERROR_INV_RSRC_NAME;
     if (address->socket) return SocketTransport::open(address->host, address->port, out);
+    if (request.socketPort) return SocketTransport::open(address->host, request.socketPort, out);
     return Vxi11Transport::open(address->host, address->device, request.portmapperPort, out);
 }
 

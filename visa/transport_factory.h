@@ -15,6 +15,7 @@ struct TransportRequest {
     ResourceParts parts;
     std::shared_ptr<sim::Chassis> chassis;  // set: a simulated chassis
     uint16_t portmapperPort = 0;            // VXI-11; 0 for the usual one
+    uint16_t socketPort = 0;                // an INSTR reached on a raw TCP port
 };
 
 // VI_ERROR_RSRC_NFOUND when the instrument is not there (connection

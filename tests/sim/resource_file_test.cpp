@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include <unistd.h>
 
@@ -195,6 +196,39 @@ TEST_F(ResourceFileLocation, TheFileIsReadWhenTheManagerOpens) {
     EXPECT_STREQ(reply, "QM,RQ522,20000001,3.08\n");
     viClose(rm);
     std::remove(path.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ResourceFile, SectionsWithoutModelNameRealInstruments) {
+    struct Case {
+        const char *name;
+        const char *text;
+        std::vector<std::tuple<std::string, uint16_t, uint16_t>> instruments;
+        std::vector<int> problemLines;
+    };
+    const Case cases[] = {
+        {"bare section", "[TCPIP0::192.168.1.5::INSTR]\n", {{"TCPIP0::192.168.1.5::INSTR", 0, 0}}, {}},
+        {"portmapper and socket ports",
+         "[TCPIP0::10.0.0.1::INSTR]\nportmapper-port = 4111\n[TCPIP0::10.0.0.2::INSTR]\nsocket-port=5025\n",
+         {{"TCPIP0::10.0.0.1::INSTR", 4111, 0}, {"TCPIP0::10.0.0.2::INSTR", 0, 5025}}, {}},
+        {"port out of range", "[TCPIP0::h::INSTR]\nsocket-port = 70000\n", {}, {2}},
+        {"port given twice", "[TCPIP0::h::INSTR]\nsocket-port = 1\nsocket-port = 2\n", {}, {3}},
+        {"a chassis key still needs a model", "[TCPIP0::h::INSTR]\nserial = 1\n", {}, {1}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto parsed = korvax::visa::parseResourceFile(c.text);
+        std::vector<std::tuple<std::string, uint16_t, uint16_t>> got;
+        for (const auto &i : parsed.instruments) got.emplace_back(i.name, i.portmapperPort, i.socketPort);
+        EXPECT_EQ(got, c.instruments);
+        EXPECT_TRUE(parsed.resources.empty());
+        std::vector<int> lines;
+        for (const auto &p : parsed.problems) lines.push_back(p.line);
+        EXPECT_EQ(lines, c.problemLines);
+    }
 }
 
 }  // namespace

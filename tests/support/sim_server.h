@@ -59,6 +59,8 @@ public:
         const std::string out = dir_ + "/out.txt";
         const std::string conf = dir_ + "/resources.conf";
         const std::string port = std::to_string(portmapperPort_);
+        // The lines of an earlier run must not count as this one's.
+        std::remove(out.c_str());
         pid_ = ::fork();
         if (pid_ == 0) {
             const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
