@@ -445,7 +445,14 @@ void Server::handleCore(Connection &c, const net::CallHeader &call, net::XdrRead
             error = rpc::kParameterError;
         if (error == rpc::kNoError) {
             link->message.insert(link->message.end(), data.begin(), data.end());
-            if (flags & rpc::kFlagEnd) {
+            // The message ends at END, or where a binary request of the
+            // chassis ends (its frames carry their length): some clients
+            // leave END off the writes of long messages.
+            const auto length = link->message.empty() || link->message.front() == '*'
+                                    ? std::nullopt
+                                    : sim::binaryRequestLength(link->message);
+            const bool whole = length && *length == link->message.size();
+            if ((flags & rpc::kFlagEnd) || whole) {
                 // A new message makes the device drop an answer nobody read.
                 link->reply.clear();
                 link->replyPos = 0;
