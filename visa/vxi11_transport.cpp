@@ -39,17 +39,19 @@ void putString(void *out, const std::string &s) {
     static_cast<char *>(out)[n] = '\0';
 }
 
-// Sends one call and waits for the reply with the same xid; replies to
-// earlier calls that timed out are passed over. VI_ERROR_IO when the peer
-// is not the service asked for.
-ViStatus rpcCall(int fd, net::RecordAssembler &records, const net::CallHeader &header,
-                 const net::Bytes &args, net::Deadline deadline, net::Bytes &result) {
+ViStatus sendCall(int fd, const net::CallHeader &header, const net::Bytes &args,
+                  net::Deadline deadline) {
     net::XdrWriter out;
     net::writeCall(out, header);
-    net::Bytes message = out.take();
-    message.insert(message.end(), args.begin(), args.end());
-    if (const auto r = net::sendAll(fd, net::frameRecord(message), deadline); r != net::IoResult::Ok)
-        return statusOf(r);
+    out.append(args);
+    return statusOf(net::sendAll(fd, net::frameRecord(out.bytes()), deadline));
+}
+
+// Waits for the reply with the given xid; replies to earlier calls that
+// timed out are passed over. VI_ERROR_IO when the peer is not the service
+// asked for.
+ViStatus awaitReply(int fd, net::RecordAssembler &records, uint32_t xid, net::Deadline deadline,
+                    net::Bytes &result) {
     std::array<uint8_t, 8192> chunk;
     net::Bytes record;
     for (;;) {
@@ -67,12 +69,18 @@ ViStatus rpcCall(int fd, net::RecordAssembler &records, const net::CallHeader &h
         net::XdrReader in(record);
         const auto reply = net::readReply(in);
         if (!reply) return VI_ERROR_IO;
-        if (reply->xid != header.xid) continue;
+        if (reply->xid != xid) continue;
         if (!reply->accepted || reply->stat != net::AcceptStat::Success) return VI_ERROR_IO;
         const auto body = in.rest();
         result.assign(body.begin(), body.end());
         return VI_SUCCESS;
     }
+}
+
+ViStatus rpcCall(int fd, net::RecordAssembler &records, const net::CallHeader &header,
+                 const net::Bytes &args, net::Deadline deadline, net::Bytes &result) {
+    if (const ViStatus st = sendCall(fd, header, args, deadline); st < 0) return st;
+    return awaitReply(fd, records, header.xid, deadline, result);
 }
 
 ViStatus getPort(const std::string &host, uint16_t portmapperPort, net::Deadline deadline,
@@ -137,6 +145,7 @@ ViStatus Vxi11Transport::open(const std::string &host, const std::string &device
 
 Vxi11Transport::~Vxi11Transport() {
     if (!fd_ || !link_) return;
+    if (settleWrite(net::Deadline::after(std::min(io_.timeoutMs, kCloseWaitMs))) < 0 || !fd_) return;
     net::XdrWriter args;
     args.u32(*link_);
     net::Bytes reply;
@@ -189,21 +198,47 @@ ViStatus Vxi11Transport::connect() {
     return VI_SUCCESS;
 }
 
-ViStatus Vxi11Transport::call(uint32_t procedure, const net::Bytes &args, net::Deadline deadline,
-                              net::Bytes &reply) {
-    if (!fd_) return VI_ERROR_CONN_LOST;
-    const net::CallHeader header{xid_++, rpc::kCoreProgram, rpc::kCoreVersion, procedure};
-    const ViStatus st = rpcCall(fd_.get(), records_, header, args, deadline, reply);
+ViStatus Vxi11Transport::broken(ViStatus st) {
     if (st == VI_ERROR_CONN_LOST || st == VI_ERROR_IO) {
         // The stream is broken or out of step: the next request starts anew.
         fd_.reset();
         link_.reset();
+        pendingWrite_.reset();
     }
     return st;
 }
 
+ViStatus Vxi11Transport::settleWrite(net::Deadline deadline) {
+    if (!pendingWrite_) return VI_SUCCESS;
+    const uint32_t xid = *pendingWrite_;
+    pendingWrite_.reset();
+    net::Bytes reply;
+    if (const ViStatus st = broken(awaitReply(fd_.get(), records_, xid, deadline, reply)); st < 0)
+        return st;
+    net::XdrReader in(reply);
+    const uint32_t error = in.u32();
+    in.u32();  // size taken: the device takes a whole piece or reports an error
+    if (!in.ok()) return broken(VI_ERROR_IO);
+    return statusOfDeviceError(error);
+}
+
+ViStatus Vxi11Transport::call(uint32_t procedure, const net::Bytes &args, net::Deadline deadline,
+                              net::Bytes &reply) {
+    if (!fd_) return VI_ERROR_CONN_LOST;
+    const net::CallHeader header{xid_++, rpc::kCoreProgram, rpc::kCoreVersion, procedure};
+    if (const ViStatus st = broken(sendCall(fd_.get(), header, args, deadline)); st < 0) return st;
+    // The answer to a write sent just before comes first; a failure it
+    // reports is this call's result, once this call's own answer is in.
+    const ViStatus written = settleWrite(deadline);
+    if (!fd_) return written;
+    const ViStatus st = broken(awaitReply(fd_.get(), records_, header.xid, deadline, reply));
+    return written < 0 ? written : st;
+}
+
 ViStatus Vxi11Transport::ensureLink() {
-    if (fd_ && net::drainInput(fd_.get()) == net::IoResult::Closed) fd_.reset();
+    // Input waiting here can only be a late reply (its xid is passed over
+    // when read) or the end of the connection: only the end is looked for.
+    if (fd_ && !pendingWrite_ && net::peerClosed(fd_.get())) fd_.reset();
     if (fd_ && link_) return VI_SUCCESS;
     const ViStatus st = connect();
     return st == VI_ERROR_RSRC_NFOUND ? VI_ERROR_CONN_LOST : st;
@@ -211,6 +246,9 @@ ViStatus Vxi11Transport::ensureLink() {
 
 ViStatus Vxi11Transport::write(std::span<const ViByte> data, ViUInt32 &written) {
     written = 0;
+    if (fd_ && link_) {
+        if (const ViStatus st = settleWrite(callDeadline()); st < 0 && fd_) return st;
+    }
     if (const ViStatus st = ensureLink(); st < 0) return st;
     const net::Deadline deadline = callDeadline();
     std::size_t sent = 0;
@@ -223,6 +261,18 @@ ViStatus Vxi11Transport::write(std::span<const ViByte> data, ViUInt32 &written) 
         args.u32(io_.timeoutMs);  // lock_timeout
         args.u32(last && io_.sendEnd ? rpc::kFlagEnd : 0);
         args.opaque(data.subspan(sent, n));
+        if (last) {
+            // The answer to the last piece is collected by the next call
+            // (usually the device_read right after), so that a request and
+            // its reply cost one network round trip, not two.
+            const net::CallHeader header{xid_++, rpc::kCoreProgram, rpc::kCoreVersion,
+                                         rpc::kDeviceWrite};
+            if (const ViStatus st = broken(sendCall(fd_.get(), header, args.bytes(), deadline)); st < 0)
+                return st;
+            pendingWrite_ = header.xid;
+            written = static_cast<ViUInt32>(data.size());
+            return VI_SUCCESS;
+        }
         net::Bytes reply;
         if (const ViStatus st = call(rpc::kDeviceWrite, args.bytes(), deadline, reply); st < 0)
             return st;
@@ -234,7 +284,7 @@ ViStatus Vxi11Transport::write(std::span<const ViByte> data, ViUInt32 &written) 
         if (size > n) return VI_ERROR_IO;
         sent += size;
         written = static_cast<ViUInt32>(sent);
-        if (size == 0 && n > 0) return VI_ERROR_IO;  // the device takes nothing: no progress
+        if (size == 0) return VI_ERROR_IO;  // the device takes nothing: no progress
     } while (sent < data.size());
     return VI_SUCCESS;
 }

@@ -7,6 +7,11 @@
 // device_trigger, device_clear, device_lock/unlock, and destroy_link when
 // the session closes.
 //
+// The answer to a viWrite's last device_write is read together with the
+// next call's (the device_read that follows), so a request and its reply
+// cost one network round trip; an error the device reports for the write
+// is then that call's result.
+//
 // Every call waits at most the session's timeout (VI_ATTR_TMO_VALUE, also
 // handed to the device as its I/O timeout) plus a quarter of it for the
 // network. A connection that breaks fails the call with VI_ERROR_CONN_LOST;
@@ -57,6 +62,10 @@ private:
     // A call of Device_GenericParms that answers Device_Error.
     ViStatus generic(uint32_t procedure);
     ViStatus ensureLink();
+    // Collects the answer of a device_write sent without waiting.
+    ViStatus settleWrite(net::Deadline deadline);
+    // Drops the connection after an error that leaves the stream unusable.
+    ViStatus broken(ViStatus st);
 
     std::string host_;
     std::string device_;
@@ -66,6 +75,7 @@ private:
     std::optional<uint32_t> link_;
     uint32_t maxRecvSize_ = 1024;
     uint32_t xid_ = 1;
+    std::optional<uint32_t> pendingWrite_;  // xid of a device_write not answered yet
     IoSettings io_;
     net::RecordAssembler records_{net::vxi11::kMaxRecord};
 };

@@ -154,3 +154,18 @@ IoResult drainInput(int fd) {
 }
 
 }  // namespace korvax::net
+
+namespace korvax::net {
+
+bool peerClosed(int fd) {
+    uint8_t byte = 0;
+    for (;;) {
+        const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0) return true;
+        if (n > 0) return false;
+        if (errno == EINTR) continue;
+        return errno != EAGAIN && errno != EWOULDBLOCK;
+    }
+}
+
+}  // namespace korvax::net

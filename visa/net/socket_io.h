@@ -69,5 +69,8 @@ IoResult receiveSome(int fd, std::span<uint8_t> buffer, Deadline deadline, std::
 // Throws away whatever has arrived, without waiting. Closed when the peer
 // has closed the connection.
 IoResult drainInput(int fd);
+// The peer has closed (or reset) the connection; what it sent before stays
+// to be read.
+bool peerClosed(int fd);
 
 }  // namespace korvax::net
