@@ -275,8 +275,13 @@ void Server::receive(Connection &c) {
     if (c.kind == Kind::Raw) {
         c.in.insert(c.in.end(), got.begin(), got.end());
         handleRaw(c);
-        return;
+    } else {
+        handleRecords(c, got);
     }
+    if (!c.closing) flushOutput(c);
+}
+
+void Server::handleRecords(Connection &c, std::span<const uint8_t> got) {
     c.records.feed(got);
     net::Bytes record;
     // Each pass takes one whole record out of the buffer: bounded by it.
@@ -628,13 +633,14 @@ void Server::handleRaw(Connection &c) {
     }
 }
 
+// Answers are queued and go out together once the bytes at hand are
+// handled: requests that came in one piece are answered in one piece.
 void Server::send(Connection &c, std::span<const uint8_t> bytes) {
     if (c.out.size() + bytes.size() > kMaxPendingOutput) {
         close(c);
         return;
     }
     c.out.insert(c.out.end(), bytes.begin(), bytes.end());
-    flushOutput(c);
 }
 
 void Server::flushOutput(Connection &c) {

@@ -53,6 +53,7 @@ private:
     Address *addressFor(const std::string &host, std::string &error);
     void accept(Listener &listener);
     void receive(Connection &c);
+    void handleRecords(Connection &c, std::span<const uint8_t> got);
     void handleRecord(Connection &c, const net::Bytes &record);
     void handlePortmapper(Connection &c, const net::CallHeader &call, net::XdrReader &in,
                           net::XdrWriter &out);

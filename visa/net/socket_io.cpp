@@ -126,6 +126,9 @@ IoResult sendAll(int fd, std::span<const uint8_t> data, Deadline deadline) {
 
 IoResult receiveSome(int fd, std::span<uint8_t> buffer, Deadline deadline, std::size_t &got) {
     got = 0;
+    // An answer is rarely there yet when it is asked for: wait first, so
+    // that the common case costs one wake-up and one recv.
+    if (const IoResult r = waitFor(fd, POLLIN, deadline); r != IoResult::Ok) return r;
     for (;;) {
         const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
         if (n > 0) {
