@@ -61,11 +61,12 @@ ViStatus SocketTransport::connect() {
 
 ViStatus SocketTransport::write(std::span<const ViByte> data, ViUInt32 &written) {
     written = 0;
-    // An instrument that went away closed the connection; say so once (the
-    // read that met it did), then connect anew for this request.
+    // An instrument that was restarted has closed the old connection (and
+    // what is left of an old answer goes): connect anew for this request.
     if (fd_ && net::drainInput(fd_.get()) == net::IoResult::Closed) fd_.reset();
     if (!fd_) {
-        if (const ViStatus st = connect(); st < 0) return st == VI_ERROR_RSRC_NFOUND ? VI_ERROR_CONN_LOST : st;
+        const ViStatus st = connect();
+        if (st < 0) return st == VI_ERROR_RSRC_NFOUND ? VI_ERROR_CONN_LOST : st;
     }
     pending_.clear();
     const net::IoResult r = net::sendAll(fd_.get(), data, net::Deadline::after(io_.timeoutMs));

@@ -64,7 +64,8 @@ int main(int argc, char **argv) {
         auto chassis = std::make_shared<korvax::sim::Chassis>(res.config);
         std::string error;
         if (parts && parts->interfaceType == VI_INTF_ASRL) {
-            // Serial chassis are served on pseudo-terminals.
+            // ASRL sections: each chassis goes on a pseudo-terminal of its
+            // own (simserver::PtyServer), which plugs in here.
             std::printf("skipping %s: serial serving not built\n", res.name.c_str());
             continue;
         }
