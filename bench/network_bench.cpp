@@ -32,12 +32,12 @@ struct Served {
 Served &served() {
     static Served s = [] {
         Served out;
-        out.portmapper = testing::freeLoopbackPort();
-        out.raw = testing::freeLoopbackPort();
         out.server = std::make_unique<testing::SimServer>(
             "[TCPIP0::127.0.0.1::inst0::INSTR]\nmodel = RQ522\n"
-            "[TCPIP0::127.0.0.1::" + std::to_string(out.raw) + "::SOCKET]\nmodel = RQ522\n",
-            out.portmapper, 2);
+            "[TCPIP0::127.0.0.1::{raw}::SOCKET]\nmodel = RQ522\n",
+            2);
+        out.portmapper = out.server->portmapperPort();
+        out.raw = out.server->rawPort();
         return out;
     }();
     return s;

@@ -46,10 +46,19 @@ def main():
     ap.add_argument("--visa", required=True)
     ap.add_argument("--sim", required=True)
     args = ap.parse_args()
-    pm, raw = free_port(), free_port()
-    served = ("[TCPIP0::127.0.0.1::inst0::INSTR]\nmodel = RQ522\n"
-              "[TCPIP0::127.0.0.1::%d::SOCKET]\nmodel = RQ522\n" % raw)
-    with SimServer(args.sim, served, 2, pm), tempfile.TemporaryDirectory() as d:
+    # A port picked free may be taken before the server binds it: try
+    # other ports then.
+    for attempt in range(5):
+        pm, raw = free_port(), free_port()
+        served = ("[TCPIP0::127.0.0.1::inst0::INSTR]\nmodel = RQ522\n"
+                  "[TCPIP0::127.0.0.1::%d::SOCKET]\nmodel = RQ522\n" % raw)
+        try:
+            server = SimServer(args.sim, served, 2, pm)
+            break
+        except RuntimeError:
+            if attempt == 4:
+                raise
+    with server, tempfile.TemporaryDirectory() as d:
         conf = os.path.join(d, "resources.conf")
         with open(conf, "w") as f:
             f.write("[TCPIP0::sim-rq522::INSTR]\nmodel = RQ522\n"

@@ -32,7 +32,9 @@ class SimServer:
                 break
             time.sleep(0.05)
         self.stop()
-        raise RuntimeError("korvax-sim did not start: " + self.output())
+        output = self.output()
+        self.dir.cleanup()
+        raise RuntimeError("korvax-sim did not start: " + output)
 
     def output(self):
         with open(self.out_path) as f:

@@ -23,13 +23,12 @@ class NetworkE2E : public ::testing::TestWithParam<Link> {
 protected:
     void SetUp() override {
         unsetenv("KORVAX_VISA_LIBRARY");
-        const uint16_t pm = korvax::testing::freeLoopbackPort();
-        const uint16_t raw = korvax::testing::freeLoopbackPort();
         server_ = std::make_unique<korvax::testing::SimServer>(
             "[TCPIP0::127.0.0.1::inst0::INSTR]\nmodel = RQ522\nserial = 43210987\n"
-            "[TCPIP0::127.0.0.1::" + std::to_string(raw) + "::SOCKET]\nmodel = RQ522\n"
-            "serial = 43210987\n",
-            pm, 2);
+            "[TCPIP0::127.0.0.1::{raw}::SOCKET]\nmodel = RQ522\nserial = 43210987\n",
+            2);
+        const uint16_t pm = server_->portmapperPort();
+        const uint16_t raw = server_->rawPort();
         visa::clearDeclared();
         // Discovery lists INSTR resources only; a chassis on a raw port is
         // declared under an INSTR name with its socket port.

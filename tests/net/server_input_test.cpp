@@ -56,12 +56,12 @@ Bytes recordOf(Bytes payload, uint32_t header) {
 class ServerInput : public ::testing::Test {
 protected:
     void SetUp() override {
-        pmPort_ = korvax::testing::freeLoopbackPort();
-        rawPort_ = korvax::testing::freeLoopbackPort();
         server_ = std::make_unique<SimServer>(
             "[TCPIP0::127.0.0.1::inst0::INSTR]\nmodel = RQ521\n"
-            "[TCPIP0::127.0.0.1::" + std::to_string(rawPort_) + "::SOCKET]\nmodel = RQ522\n",
-            pmPort_, 2);
+            "[TCPIP0::127.0.0.1::{raw}::SOCKET]\nmodel = RQ522\n",
+            2);
+        pmPort_ = server_->portmapperPort();
+        rawPort_ = server_->rawPort();
         corePort_ = getPort();
         ASSERT_NE(corePort_, 0);
     }

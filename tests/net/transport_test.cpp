@@ -145,11 +145,11 @@ TEST_F(NetworkVisa, SocketReadOfTheRestAfterTheCount) {
 // A server that stopped (SIGSTOP) accepts nothing and answers nothing:
 // the call fails with VI_ERROR_TMO after the timeout, and not much later.
 TEST_F(NetworkVisa, SilentInstrumentTimesOutWithinTwiceTheTimeout) {
-    const uint16_t pm = korvax::testing::freeLoopbackPort();
-    const uint16_t raw = korvax::testing::freeLoopbackPort();
     korvax::testing::SimServer server("[TCPIP0::127.0.0.1::inst0::INSTR]\nmodel = RQ522\n"
-                              "[TCPIP0::127.0.0.1::" + std::to_string(raw) + "::SOCKET]\nmodel = RQ522\n",
-                              pm, 2);
+                                      "[TCPIP0::127.0.0.1::{raw}::SOCKET]\nmodel = RQ522\n",
+                                      2);
+    const uint16_t pm = server.portmapperPort();
+    const uint16_t raw = server.rawPort();
     visa::declareInstrument("TCPIP0::127.0.0.1::inst0::INSTR", pm);
     constexpr ViUInt32 kTimeout = 300;
     const std::string names[] = {"TCPIP0::127.0.0.1::inst0::INSTR",
@@ -177,8 +177,8 @@ TEST_F(NetworkVisa, SilentInstrumentTimesOutWithinTwiceTheTimeout) {
 TEST_F(NetworkVisa, RefusedOrAbsentInstrumentIsNotFound) {
     const uint16_t nobody = korvax::testing::freeLoopbackPort();
     visa::declareInstrument("TCPIP0::127.0.0.1::inst0::INSTR", nobody);
-    const uint16_t pm = korvax::testing::freeLoopbackPort();
-    korvax::testing::SimServer server("[TCPIP0::127.0.0.2::inst0::INSTR]\nmodel = RQ521\n", pm, 1);
+    korvax::testing::SimServer server("[TCPIP0::127.0.0.2::inst0::INSTR]\nmodel = RQ521\n", 1);
+    const uint16_t pm = server.portmapperPort();
     visa::declareInstrument("TCPIP0::127.0.0.2::inst0::INSTR", pm);
     struct Case {
         std::string rsrc;
@@ -201,8 +201,8 @@ TEST_F(NetworkVisa, RefusedOrAbsentInstrumentIsNotFound) {
 }
 
 TEST_F(NetworkVisa, Vxi11SessionFeaturesAndAttributes) {
-    const uint16_t pm = korvax::testing::freeLoopbackPort();
-    korvax::testing::SimServer server("[TCPIP0::127.0.0.1::inst0::INSTR]\nmodel = RQ521\n", pm, 1);
+    korvax::testing::SimServer server("[TCPIP0::127.0.0.1::inst0::INSTR]\nmodel = RQ521\n", 1);
+    const uint16_t pm = server.portmapperPort();
     setenv("KORVAX_VXI11_PORTMAPPER_PORT", std::to_string(pm).c_str(), 1);
     const ViSession a = open("TCPIP::127.0.0.1::INSTR");
     const ViSession b = open("TCPIP0::127.0.0.1::inst0::INSTR");

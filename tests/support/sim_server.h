@@ -35,15 +35,31 @@ inline uint16_t freeLoopbackPort() {
 
 class SimServer {
 public:
-    // Starts the server and waits (5 s at most) for `serving` lines.
-    SimServer(const std::string &config, uint16_t portmapperPort, int serving)
-        : portmapperPort_(portmapperPort), serving_(serving) {
+    // Starts the server on `config`, where "{raw}" stands for a raw-socket
+    // port; the portmapper and raw ports are picked free here. Waits (5 s at
+    // most) for `serving` lines. A port taken in the meantime by someone
+    // else makes the server fail: it is tried again on other ports.
+    SimServer(const std::string &config, int serving) : serving_(serving) {
         char dir[] = "/tmp/korvax-sim-test-XXXXXX";
         if (!::mkdtemp(dir)) throw std::runtime_error("mkdtemp");
         dir_ = dir;
-        std::ofstream(dir_ + "/resources.conf") << config;
-        start();
+        for (int attempt = 0;; ++attempt) {
+            portmapperPort_ = freeLoopbackPort();
+            rawPort_ = freeLoopbackPort();
+            std::string text = config;
+            for (std::size_t at; (at = text.find("{raw}")) != std::string::npos;)
+                text.replace(at, 5, std::to_string(rawPort_));
+            std::ofstream(dir_ + "/resources.conf") << text;
+            try {
+                start();
+                return;
+            } catch (const std::runtime_error &) {
+                if (attempt == 4) throw;
+            }
+        }
     }
+    uint16_t portmapperPort() const { return portmapperPort_; }
+    uint16_t rawPort() const { return rawPort_; }
     ~SimServer() {
         stop(SIGTERM);
         std::remove((dir_ + "/resources.conf").c_str());
@@ -72,6 +88,10 @@ public:
         }
         for (int i = 0; i < 100; ++i) {
             if (countServing() >= serving_) return;
+            if (::waitpid(pid_, &status_, WNOHANG) == pid_) {  // it gave up
+                pid_ = -1;
+                break;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         stop(SIGKILL);
@@ -115,7 +135,8 @@ private:
     }
 
     std::string dir_;
-    uint16_t portmapperPort_;
+    uint16_t portmapperPort_ = 0;
+    uint16_t rawPort_ = 0;
     int serving_;
     pid_t pid_ = -1;
     int status_ = 0;
