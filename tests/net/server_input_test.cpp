@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <array>
+#include <random>
 
 #include "support/sim_server.h"
 #include "visa/net/oncrpc.h"
@@ -250,6 +251,43 @@ TEST_F(ServerInput, StopsCleanlyOnSigterm) {
     server_->stop(SIGTERM);
     EXPECT_TRUE(WIFEXITED(server_->exitStatus()));
     EXPECT_EQ(WEXITSTATUS(server_->exitStatus()), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Calls of every device-core procedure with random arguments, and random
+// bytes on the raw port: each call is answered (or its connection closed),
+// and the server is still there at the end.
+TEST_F(ServerInput, RandomArgumentsNeverBringItDown) {
+    std::mt19937 random(12345);
+    auto byte = [&] { return static_cast<uint8_t>(random() & 0xFF); };
+    for (int i = 0; i < 300; ++i) {
+        SCOPED_TRACE(i);
+        XdrWriter w;
+        const uint32_t procedure = 10 + static_cast<uint32_t>(random() % 17);
+        writeCall(w, {static_cast<uint32_t>(i), vxi11::kCoreProgram, 1, procedure});
+        // Small words make plausible link ids and lengths now and then.
+        const int words = static_cast<int>(random() % 10);
+        for (int k = 0; k < words; ++k)
+            w.u32(random() % 3 == 0 ? random() % 8 : static_cast<uint32_t>(random()));
+        UniqueFd core = connectTo(corePort_);
+        ASSERT_EQ(sendAll(core.get(), frameRecord(w.bytes()), Deadline::after(1000)), IoResult::Ok);
+        if (const auto record = readRecord(core.get())) {
+            XdrReader r(*record);
+            const auto header = readReply(r);
+            ASSERT_TRUE(header);
+            EXPECT_EQ(header->xid, static_cast<uint32_t>(i));
+        }
+
+        Bytes noise(1 + random() % 64);
+        for (auto &b : noise) b = byte();
+        UniqueFd raw = connectTo(rawPort_);
+        ASSERT_EQ(sendAll(raw.get(), noise, Deadline::after(1000)), IoResult::Ok);
+    }
+    EXPECT_TRUE(server_->running());
+    EXPECT_EQ(getPort(), corePort_);
 }
 
 }  // namespace

@@ -156,10 +156,6 @@ IoResult drainInput(int fd) {
     return IoResult::Ok;
 }
 
-}  // namespace korvax::net
-
-namespace korvax::net {
-
 bool peerClosed(int fd) {
     uint8_t byte = 0;
     for (;;) {
