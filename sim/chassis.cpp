@@ -113,6 +113,21 @@ Config validated(Config config) {
 
 }  // namespace
 
+std::optional<std::size_t> binaryRequestLength(std::span<const uint8_t> head) {
+    if (head.empty()) return std::nullopt;
+    const uint8_t command = head[0];
+    if (command == kReset) return 2;
+    const bool carriesLength = command == kRelayState || command == kRelayStateWide ||
+                               command == kLoopbackOrUpdate;
+    if (carriesLength) {
+        if (head.size() < 4) return std::nullopt;
+        if (command == kLoopbackOrUpdate && head[1] == 0) return kUpdateHeader + be16(head, 2);
+        if (command == kLoopbackOrUpdate) return 4;
+        return 4 + std::size_t{le16(head, 2)};
+    }
+    return requestLength(command);
+}
+
 Chassis::Chassis(Config config)
     : config_(validated(std::move(config))),
       wiring_(config_.model, sim::geometry(config_).wordsPerBoard) {

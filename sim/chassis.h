@@ -71,6 +71,12 @@ struct Counters {
     uint64_t firmwareUpdates = 0;  // completed images
 };
 
+// How many bytes the binary request that begins with `head` has, for links
+// that carry a byte stream rather than whole messages: nullopt while too
+// few bytes are there to tell, 0 when `head` does not begin a request of
+// the protocol. Relay-state frames and update blocks carry their length.
+SIM_API std::optional<std::size_t> binaryRequestLength(std::span<const uint8_t> head);
+
 class SIM_API Chassis {
 public:
     explicit Chassis(Config config);

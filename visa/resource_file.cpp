@@ -5,9 +5,10 @@
 //   model = RQ521
 //   serial = 12345678
 //
-// A serial section with no keys names a real port to probe:
-//
-//   [ASRL/dev/ttyUSB0::INSTR]
+// A section without `model` names a real instrument, reached over its
+// interface; its only keys are `portmapper-port` (VXI-11 hosts whose
+// portmapper is not on port 111) and `socket-port` (a LAN instrument that
+// speaks on a raw TCP port instead of VXI-11).
 //
 // Keys and values are described in sim/README.md. Everything is checked;
 // a section with any bad line is left out whole, because a chassis that is
@@ -352,11 +353,47 @@ private:
         return config;
     }
 
+    // A section without a model names a real instrument; only the keys of
+    // how to reach it apply. A stray chassis key means a forgotten model.
+    static std::optional<InstrumentDeclaration> instrument(Section &section) {
+        const bool modelGiven = std::any_of(section.entries.begin(), section.entries.end(),
+                                            [](const Entry &e) { return e.key == "model"; });
+        const bool chassisKey = std::any_of(section.entries.begin(), section.entries.end(),
+                                            [](const Entry &e) {
+                                                return e.key != "portmapper-port" &&
+                                                       e.key != "socket-port";
+                                            });
+        if (modelGiven || chassisKey) return std::nullopt;
+        InstrumentDeclaration out{section.name, 0, 0};
+        std::set<std::string> keys;
+        for (const Entry &e : section.entries) {
+            if (!keys.insert(e.key).second) {
+                section.problems.push_back({e.line, e.key + ": given twice"});
+                continue;
+            }
+            const auto port = number(e.value, 0xFFFF);
+            if (!port || *port == 0)
+                section.problems.push_back({e.line, e.key + ": expected a port 1..65535"});
+            else
+                (e.key == "socket-port" ? out.socketPort : out.portmapperPort) =
+                    static_cast<uint16_t>(*port);
+        }
+        return out;
+    }
+
     void finish() {
         if (!current_) return;
         Section section = std::move(*current_);
         current_.reset();
-        if (isRealPort(section)) return;
+        if (auto real = instrument(section)) {
+            if (section.problems.empty()) {
+                out_.instruments.push_back(std::move(*real));
+                return;
+            }
+            const std::string ignored = " (resource " + section.name + " ignored)";
+            for (auto &p : section.problems) out_.problems.push_back({p.line, p.message + ignored});
+            return;
+        }
         std::optional<Config> config = configure(section);
         if (section.problems.empty() && config) {
             out_.resources.push_back({section.name, std::move(*config)});
@@ -365,16 +402,6 @@ private:
         const std::string ignored =
             " (resource " + (section.name.empty() ? "section" : section.name) + " ignored)";
         for (auto &p : section.problems) out_.problems.push_back({p.line, p.message + ignored});
-    }
-
-    // "[ASRL/dev/ttyUSB0::INSTR]" with no keys at all: a port of this
-    // machine that discovery should probe, not a simulated chassis.
-    bool isRealPort(const Section &section) {
-        if (!section.entries.empty() || !section.problems.empty() ||
-            !isSerialResource(section.name))
-            return false;
-        out_.resources.push_back({section.name, Config{}, true});
-        return true;
     }
 
     ParsedResourceFile out_;

@@ -14,12 +14,17 @@
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+#include <algorithm>
+#include <chrono>
 
 #include "visa/resource_expression.h"
 #include "visa/resource_name.h"
+#include "visa/resource_parts.h"
 #include "visa/serial_transport.h"
-#include "visa/simulated_transport.h"
 #include "visa/simulation.h"
+#include "visa/status_text.h"
+#include "visa/transport_factory.h"
 #include "visa/usbtmc_transport.h"
 #include "visa/visa.h"
 
@@ -31,14 +36,26 @@ namespace {
 struct Declared {
     std::string name;       // as declared: what viFindRsrc reports
     std::string canonical;  // what viOpen compares
-    std::shared_ptr<sim::Chassis> chassis;  // null for a real port named in the file
+    std::shared_ptr<sim::Chassis> chassis;  // null: a real instrument
+    uint16_t portmapperPort = 0;
+    uint16_t socketPort = 0;
 };
 
 struct Session {
     ViSession manager = VI_NULL;
     std::string name;
+    ResourceParts parts;
     std::mutex io;
     std::unique_ptr<Transport> transport;
+    unsigned exclusiveLocks = 0;  // viLock nesting of this session
+    unsigned sharedLocks = 0;
+};
+
+// The library's own lock of a resource, across the sessions of this process.
+struct ResourceLock {
+    ViSession exclusive = VI_NULL;
+    std::set<ViSession> shared;
+    std::string key;
 };
 
 struct FindList {
@@ -54,6 +71,7 @@ struct Registry {
     std::map<ViSession, std::shared_ptr<Session>> sessions;
     std::map<ViFindList, FindList> findLists;
     std::vector<Declared> declared;
+    std::map<std::string, ResourceLock> locks;  // by canonical name
     bool fileRead = false;
 };
 
@@ -86,16 +104,24 @@ Declared *findDeclared(Registry &r, const std::string &canonical) {
     return nullptr;
 }
 
-void declareLocked(Registry &r, const std::string &rsrc, sim::Config config) {
-    const auto canonical = canonicalResourceName(rsrc);
+void declareLocked(Registry &r, const std::string &rsrc, std::shared_ptr<sim::Chassis> chassis,
+                   uint16_t portmapperPort, uint16_t socketPort) {
+    const auto canonical = resourceKey(rsrc);
     if (!canonical) throw std::invalid_argument("\"" + rsrc + "\" is not a VISA resource string");
-    auto chassis = std::make_shared<sim::Chassis>(std::move(config));
     if (Declared *d = findDeclared(r, *canonical)) {
         d->name = rsrc;
         d->chassis = std::move(chassis);
+        d->portmapperPort = portmapperPort;
+        d->socketPort = socketPort;
     } else {
-        r.declared.push_back({rsrc, *canonical, std::move(chassis)});
+        r.declared.push_back({rsrc, *canonical, std::move(chassis), portmapperPort, socketPort});
     }
+}
+
+void declareLocked(Registry &r, const std::string &rsrc, sim::Config config) {
+    if (!canonicalResourceName(rsrc))
+        throw std::invalid_argument("\"" + rsrc + "\" is not a VISA resource string");
+    declareLocked(r, rsrc, std::make_shared<sim::Chassis>(std::move(config)), 0, 0);
 }
 
 // Declares the file's resources that are not declared yet. The registry
@@ -113,17 +139,21 @@ int loadFileLocked(Registry &r, const std::string &path, bool quietIfMissing) {
     for (const auto &p : parsed.problems)
         std::fprintf(stderr, "korvaxvisa: %s:%d: %s\n", path.c_str(), p.line, p.message.c_str());
     int declared = 0;
+    auto alreadyThere = [&](const std::string &name) {
+        if (!findDeclared(r, *resourceKey(name))) return false;
+        std::fprintf(stderr,
+                     "korvaxvisa: %s: %s is already declared; the file's section is not used\n",
+                     path.c_str(), name.c_str());
+        return true;
+    };
     for (const auto &res : parsed.resources) {
-        if (findDeclared(r, *canonicalResourceName(res.name))) {
-            std::fprintf(stderr,
-                         "korvaxvisa: %s: %s is already declared; the file's section is not used\n",
-                         path.c_str(), res.name.c_str());
-            continue;
-        }
-        if (res.realPort)
-            r.declared.push_back({res.name, *canonicalResourceName(res.name), nullptr});
-        else
-            declareLocked(r, res.name, res.config);
+        if (alreadyThere(res.name)) continue;
+        declareLocked(r, res.name, res.config);
+        ++declared;
+    }
+    for (const auto &inst : parsed.instruments) {
+        if (alreadyThere(inst.name)) continue;
+        declareLocked(r, inst.name, nullptr, inst.portmapperPort, inst.socketPort);
         ++declared;
     }
     return declared;
@@ -131,11 +161,43 @@ int loadFileLocked(Registry &r, const std::string &path, bool quietIfMissing) {
 
 // Closes an instrument session or find list of a manager, or the manager
 // with everything opened under it.
-void closeChildren(Registry &r, ViSession manager) {
-    for (auto it = r.sessions.begin(); it != r.sessions.end();)
-        it = it->second->manager == manager ? r.sessions.erase(it) : std::next(it);
+// Drops the library lock a closing session held.
+void releaseLocks(Registry &r, ViSession vi, const Session &session) {
+    const auto it = r.locks.find(session.parts.canonical);
+    if (it == r.locks.end()) return;
+    if (it->second.exclusive == vi) it->second.exclusive = VI_NULL;
+    it->second.shared.erase(vi);
+    if (it->second.exclusive == VI_NULL && it->second.shared.empty()) r.locks.erase(it);
+}
+
+// Takes the sessions and find lists of a manager out of the registry. The
+// sessions are handed back, so that their transports close (a network
+// link says goodbye to its instrument) after the registry lock is let go.
+std::vector<std::shared_ptr<Session>> closeChildren(Registry &r, ViSession manager) {
+    std::vector<std::shared_ptr<Session>> closed;
+    for (auto it = r.sessions.begin(); it != r.sessions.end();) {
+        if (it->second->manager != manager) {
+            ++it;
+            continue;
+        }
+        releaseLocks(r, it->first, *it->second);
+        closed.push_back(std::move(it->second));
+        it = r.sessions.erase(it);
+    }
     for (auto it = r.findLists.begin(); it != r.findLists.end();)
         it = it->second.manager == manager ? r.findLists.erase(it) : std::next(it);
+    return closed;
+}
+
+// VI_ERROR_RSRC_LOCKED when another session holds the resource's
+// exclusive lock.
+ViStatus checkAccess(ViSession vi, const Session &session) {
+    Registry &r = registry();
+    std::lock_guard guard(r.lock);
+    const auto it = r.locks.find(session.parts.canonical);
+    if (it == r.locks.end() || it->second.exclusive == VI_NULL || it->second.exclusive == vi)
+        return VI_SUCCESS;
+    return VI_ERROR_RSRC_LOCKED;
 }
 
 std::shared_ptr<Session> sessionOf(ViSession vi, ViStatus &status) {
@@ -149,31 +211,6 @@ std::shared_ptr<Session> sessionOf(ViSession vi, ViStatus &status) {
     return it->second;
 }
 
-// Instruments attached to this machine: serial ports, then USBTMC devices.
-std::vector<std::string> hostResources() {
-    const HostRoots roots = hostRoots();
-    std::vector<std::string> names = listSerialPorts(roots);
-    for (auto &device : listUsbtmcDevices(roots)) names.push_back(std::move(device.rsrc));
-    return names;
-}
-
-// The transport behind a resource: the simulated chassis declared under
-// it, else the interface the name points at on this machine.
-ViStatus openTransport(const Declared *d, const std::string &name,
-                       std::unique_ptr<Transport> &out) {
-    if (d && d->chassis) {
-        out = std::make_unique<SimulatedTransport>(d->chassis, isSerialResource(name));
-        return VI_SUCCESS;
-    }
-    const HostRoots roots = hostRoots();
-    if (isSerialResource(name)) {
-        const auto path = serialDevicePath(name, roots);
-        return path ? SerialTransport::open(*path, out) : VI_ERROR_RSRC_NFOUND;
-    }
-    if (const auto node = usbtmcNodeOf(name, roots)) return UsbtmcTransport::open(*node, out);
-    return VI_ERROR_RSRC_NFOUND;
-}
-
 }  // namespace
 
 void declareSimulated(const std::string &rsrc, sim::Config config) {
@@ -182,8 +219,14 @@ void declareSimulated(const std::string &rsrc, sim::Config config) {
     declareLocked(r, rsrc, std::move(config));
 }
 
+void declareInstrument(const std::string &rsrc, uint16_t portmapperPort, uint16_t socketPort) {
+    Registry &r = registry();
+    std::lock_guard guard(r.lock);
+    declareLocked(r, rsrc, nullptr, portmapperPort, socketPort);
+}
+
 std::shared_ptr<sim::Chassis> simulated(const std::string &rsrc) {
-    const auto canonical = canonicalResourceName(rsrc);
+    const auto canonical = resourceKey(rsrc);
     if (!canonical) return nullptr;
     Registry &r = registry();
     std::lock_guard guard(r.lock);
@@ -216,6 +259,14 @@ int loadResourceFile(const std::string &path) {
 
 using namespace korvax::visa;
 
+// Instruments attached to this machine: serial ports, then USBTMC devices.
+static std::vector<std::string> hostResources() {
+    const HostRoots roots = hostRoots();
+    std::vector<std::string> names = listSerialPorts(roots);
+    for (auto &device : listUsbtmcDevices(roots)) names.push_back(std::move(device.rsrc));
+    return names;
+}
+
 VISA_EXPORT ViStatus viOpenDefaultRM(ViSession *vi) {
     if (!vi) return VI_ERROR_INV_PARAMETER;
     Registry &r = registry();
@@ -244,14 +295,17 @@ VISA_EXPORT ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViFindList *
     const auto pattern = expr ? ResourceExpression::compile(expr) : std::nullopt;
     if (!pattern) return VI_ERROR_INV_EXPR;
 
+    // Declared resources first, then the serial and USBTMC instruments
+    // attached to this machine; a port named in the file is listed once.
     FindList found{sesn, {}, 1};
     std::set<std::string> listed;
     for (const auto &d : r.declared)
         if (pattern->matches(d.name) && listed.insert(d.canonical).second)
             found.names.push_back(d.name);
-    for (const auto &name : hostResources())
-        if (pattern->matches(name) && listed.insert(*canonicalResourceName(name)).second)
-            found.names.push_back(name);
+    for (const auto &name : hostResources()) {
+        const auto key = resourceKey(name);
+        if (key && pattern->matches(name) && listed.insert(*key).second) found.names.push_back(name);
+    }
     if (found.names.empty()) return VI_ERROR_RSRC_NFOUND;
     if (retCnt) *retCnt = static_cast<ViUInt32>(found.names.size());
     if (desc) copyName(desc, found.names.front());
@@ -279,19 +333,42 @@ VISA_EXPORT ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode,
                             ViSession *vi) {
     if (vi) *vi = VI_NULL;
     Registry &r = registry();
-    std::lock_guard guard(r.lock);
-    if (!r.managers.count(sesn)) return wrongObject(r, sesn);
-    if (!vi) return VI_ERROR_INV_PARAMETER;
-    if (mode & ~static_cast<ViAccessMode>(VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK | VI_LOAD_CONFIG))
-        return VI_ERROR_INV_ACC_MODE;
-    const auto canonical = name ? canonicalResourceName(name) : std::nullopt;
-    if (!canonical) return VI_ERROR_INV_RSRC_NAME;
-    const Declared *d = findDeclared(r, *canonical);
+    TransportRequest request;
     auto session = std::make_shared<Session>();
+    {
+        std::lock_guard guard(r.lock);
+        if (!r.managers.count(sesn)) return wrongObject(r, sesn);
+        if (!vi) return VI_ERROR_INV_PARAMETER;
+        if (mode & ~static_cast<ViAccessMode>(VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK | VI_LOAD_CONFIG))
+            return VI_ERROR_INV_ACC_MODE;
+        auto parts = name ? splitResourceName(name) : std::nullopt;
+        if (!parts) return VI_ERROR_INV_RSRC_NAME;
+        request.parts = *parts;
+        if (const Declared *d = findDeclared(r, parts->canonical)) {
+            session->name = d->name;
+            request.chassis = d->chassis;
+            request.portmapperPort = d->portmapperPort;
+            request.socketPort = d->socketPort;
+        } else if (parts->interfaceType == VI_INTF_TCPIP || parts->interfaceType == VI_INTF_ASRL ||
+                   parts->interfaceType == VI_INTF_USB) {
+            // A LAN instrument, a serial port or a USBTMC device needs no
+            // declaration to be opened: its name says where it is.
+            session->name = name;
+        } else {
+            return VI_ERROR_RSRC_NFOUND;
+        }
+        request.name = session->name;
+    }
+    // Connecting may take up to the timeout: other sessions go on meanwhile.
+    std::unique_ptr<Transport> transport;
+    if (const ViStatus st = openTransport(request, transport); st < 0) return st;
+
+    std::lock_guard guard(r.lock);
+    // The manager may have been closed while the connection was made.
+    if (!r.managers.count(sesn)) return VI_ERROR_INV_OBJECT;
     session->manager = sesn;
-    session->name = d ? d->name : std::string(name);
-    if (const ViStatus st = openTransport(d, session->name, session->transport); st < 0)
-        return st;
+    session->parts = std::move(request.parts);
+    session->transport = std::move(transport);
     *vi = newObject(r);
     r.sessions[*vi] = std::move(session);
     return VI_SUCCESS;
@@ -300,12 +377,21 @@ VISA_EXPORT ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode,
 VISA_EXPORT ViStatus viClose(ViObject vi) {
     if (vi == VI_NULL) return VI_WARN_NULL_OBJECT;
     Registry &r = registry();
-    std::lock_guard guard(r.lock);
+    std::vector<std::shared_ptr<Session>> closing;
+    std::unique_lock guard(r.lock);
     if (r.managers.erase(vi)) {
-        closeChildren(r, vi);
+        closing = closeChildren(r, vi);
+        guard.unlock();
         return VI_SUCCESS;
     }
-    if (r.sessions.erase(vi) || r.findLists.erase(vi)) return VI_SUCCESS;
+    if (const auto it = r.sessions.find(vi); it != r.sessions.end()) {
+        releaseLocks(r, vi, *it->second);
+        closing.push_back(std::move(it->second));
+        r.sessions.erase(it);
+        guard.unlock();
+        return VI_SUCCESS;
+    }
+    if (r.findLists.erase(vi)) return VI_SUCCESS;
     return VI_ERROR_INV_OBJECT;
 }
 
@@ -315,6 +401,7 @@ VISA_EXPORT ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViUInt3
     const auto session = sessionOf(vi, status);
     if (!session) return status;
     if (!buf && cnt > 0) return VI_ERROR_USER_BUF;
+    if (const ViStatus st = checkAccess(vi, *session); st < 0) return st;
     std::lock_guard io(session->io);
     ViUInt32 written = 0;
     status = session->transport->write({buf, buf ? cnt : 0}, written);
@@ -328,6 +415,7 @@ VISA_EXPORT ViStatus viRead(ViSession vi, ViBuf buf, ViUInt32 cnt, ViUInt32 *ret
     const auto session = sessionOf(vi, status);
     if (!session) return status;
     if (!buf && cnt > 0) return VI_ERROR_USER_BUF;
+    if (const ViStatus st = checkAccess(vi, *session); st < 0) return st;
     std::lock_guard io(session->io);
     ViUInt32 got = 0;
     status = session->transport->read({buf, buf ? cnt : 0}, got);
@@ -350,20 +438,242 @@ VISA_EXPORT ViStatus viSetAttribute(ViObject vi, ViAttr attr, ViAttrState value)
         // Managers and find lists have no settable attribute here.
         return status == VI_ERROR_NSUP_OPER ? VI_ERROR_NSUP_ATTR : status;
     }
-    if (attr == VI_ATTR_RSRC_NAME) return VI_ERROR_ATTR_READONLY;
+    switch (attr) {
+    case VI_ATTR_RSRC_NAME:
+    case VI_ATTR_RSRC_CLASS:
+    case VI_ATTR_INTF_TYPE:
+    case VI_ATTR_INTF_NUM:
+    case VI_ATTR_RSRC_SPEC_VERSION:
+    case VI_ATTR_RSRC_IMPL_VERSION:
+    case VI_ATTR_RSRC_MANF_NAME:
+    case VI_ATTR_RSRC_MANF_ID:
+    case VI_ATTR_RSRC_LOCK_STATE:
+    case VI_ATTR_TCPIP_ADDR:
+    case VI_ATTR_TCPIP_HOSTNAME:
+    case VI_ATTR_TCPIP_PORT:
+    case VI_ATTR_TCPIP_DEVICE_NAME: return VI_ERROR_ATTR_READONLY;
+    case VI_ATTR_IO_PROT: return value == VI_PROT_NORMAL ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+    case VI_ATTR_SUPPRESS_END_EN: return value == VI_FALSE ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+    default: break;
+    }
     std::lock_guard io(session->io);
     return session->transport->setAttribute(attr, value);
 }
 
+namespace {
+
+template <typename T>
+void putValue(void *out, T value) {
+    std::memcpy(out, &value, sizeof value);
+}
+
+// The library's version as VISA encodes it: major.minor.sub in 12.8.12 bits.
+constexpr ViUInt32 kImplementationVersion = 0x00100000;
+constexpr ViUInt32 kSpecVersion = 0x00500800;  // VISA 5.8
+constexpr ViUInt16 kManufacturerId = 0x3FFF;   // the id range kept for private use
+
+}  // namespace
+
 VISA_EXPORT ViStatus viGetAttribute(ViObject vi, ViAttr attr, void *value) {
     ViStatus status = VI_SUCCESS;
     const auto session = sessionOf(vi, status);
-    if (!session) return status == VI_ERROR_NSUP_OPER ? VI_ERROR_NSUP_ATTR : status;
+    if (!session) {
+        if (status != VI_ERROR_NSUP_OPER) return status;
+        // A manager session: what it is and who made it.
+        if (!value) return VI_ERROR_INV_PARAMETER;
+        switch (attr) {
+        case VI_ATTR_RSRC_SPEC_VERSION: putValue<ViUInt32>(value, kSpecVersion); return VI_SUCCESS;
+        case VI_ATTR_RSRC_IMPL_VERSION: putValue<ViUInt32>(value, kImplementationVersion); return VI_SUCCESS;
+        case VI_ATTR_RSRC_MANF_ID: putValue<ViUInt16>(value, kManufacturerId); return VI_SUCCESS;
+        case VI_ATTR_RSRC_MANF_NAME: copyName(static_cast<ViChar *>(value), "KORVAX"); return VI_SUCCESS;
+        case VI_ATTR_RSRC_NAME: copyName(static_cast<ViChar *>(value), ""); return VI_SUCCESS;
+        default: return VI_ERROR_NSUP_ATTR;
+        }
+    }
     if (!value) return VI_ERROR_INV_PARAMETER;
-    if (attr == VI_ATTR_RSRC_NAME) {
-        copyName(static_cast<ViChar *>(value), session->name);
+    switch (attr) {
+    case VI_ATTR_RSRC_NAME: copyName(static_cast<ViChar *>(value), session->name); return VI_SUCCESS;
+    case VI_ATTR_RSRC_CLASS:
+        copyName(static_cast<ViChar *>(value), session->parts.resourceClass);
         return VI_SUCCESS;
+    case VI_ATTR_INTF_TYPE: putValue<ViUInt16>(value, session->parts.interfaceType); return VI_SUCCESS;
+    case VI_ATTR_INTF_NUM: putValue<ViUInt16>(value, session->parts.board); return VI_SUCCESS;
+    case VI_ATTR_RSRC_SPEC_VERSION: putValue<ViUInt32>(value, kSpecVersion); return VI_SUCCESS;
+    case VI_ATTR_RSRC_IMPL_VERSION: putValue<ViUInt32>(value, kImplementationVersion); return VI_SUCCESS;
+    case VI_ATTR_RSRC_MANF_ID: putValue<ViUInt16>(value, kManufacturerId); return VI_SUCCESS;
+    case VI_ATTR_RSRC_MANF_NAME: copyName(static_cast<ViChar *>(value), "KORVAX"); return VI_SUCCESS;
+    case VI_ATTR_IO_PROT: putValue<ViUInt16>(value, VI_PROT_NORMAL); return VI_SUCCESS;
+    case VI_ATTR_SUPPRESS_END_EN: putValue<ViUInt16>(value, VI_FALSE); return VI_SUCCESS;
+    case VI_ATTR_RSRC_LOCK_STATE: {
+        Registry &r = registry();
+        std::lock_guard guard(r.lock);
+        const auto it = r.locks.find(session->parts.canonical);
+        ViAccessMode state = VI_NO_LOCK;
+        if (it != r.locks.end())
+            state = it->second.exclusive != VI_NULL ? VI_EXCLUSIVE_LOCK : VI_SHARED_LOCK;
+        putValue<ViAccessMode>(value, state);
+        return VI_SUCCESS;
+    }
+    default: break;
     }
     std::lock_guard io(session->io);
     return session->transport->getAttribute(attr, value);
+}
+
+VISA_EXPORT ViStatus viParseRsrcEx(ViSession sesn, ViConstRsrc name, ViUInt16 *intfType,
+                                   ViUInt16 *intfNum, ViChar rsrcClass[],
+                                   ViChar expandedUnaliasedName[], ViChar aliasIfExists[]) {
+    {
+        Registry &r = registry();
+        std::lock_guard guard(r.lock);
+        if (!r.managers.count(sesn)) return wrongObject(r, sesn);
+    }
+    const auto parts = name ? splitResourceName(name) : std::nullopt;
+    if (!parts) return VI_ERROR_INV_RSRC_NAME;
+    if (intfType) *intfType = parts->interfaceType;
+    if (intfNum) *intfNum = parts->board;
+    if (rsrcClass) copyName(rsrcClass, parts->resourceClass);
+    if (expandedUnaliasedName) {
+        // The name with every field filled in, in the letter case written.
+        std::string full = parts->canonical.substr(0, parts->canonical.find("::"));
+        for (const auto &f : parts->fields) full += "::" + f;
+        full += "::" + parts->resourceClass;
+        copyName(expandedUnaliasedName, full);
+    }
+    if (aliasIfExists) aliasIfExists[0] = '\0';  // this library has no aliases
+    return VI_SUCCESS;
+}
+
+VISA_EXPORT ViStatus viParseRsrc(ViSession sesn, ViConstRsrc name, ViUInt16 *intfType,
+                                 ViUInt16 *intfNum) {
+    return viParseRsrcEx(sesn, name, intfType, intfNum, nullptr, nullptr, nullptr);
+}
+
+VISA_EXPORT ViStatus viClear(ViSession vi) {
+    ViStatus status = VI_SUCCESS;
+    const auto session = sessionOf(vi, status);
+    if (!session) return status;
+    if (const ViStatus st = checkAccess(vi, *session); st < 0) return st;
+    std::lock_guard io(session->io);
+    return session->transport->clear();
+}
+
+VISA_EXPORT ViStatus viReadSTB(ViSession vi, ViUInt16 *stb) {
+    ViStatus status = VI_SUCCESS;
+    const auto session = sessionOf(vi, status);
+    if (!session) return status;
+    if (!stb) return VI_ERROR_INV_PARAMETER;
+    if (const ViStatus st = checkAccess(vi, *session); st < 0) return st;
+    std::lock_guard io(session->io);
+    return session->transport->readStatusByte(*stb);
+}
+
+VISA_EXPORT ViStatus viAssertTrigger(ViSession vi, ViUInt16 protocol) {
+    ViStatus status = VI_SUCCESS;
+    const auto session = sessionOf(vi, status);
+    if (!session) return status;
+    if (protocol != VI_TRIG_PROT_DEFAULT) return VI_ERROR_INV_PROT;
+    if (const ViStatus st = checkAccess(vi, *session); st < 0) return st;
+    std::lock_guard io(session->io);
+    return session->transport->trigger();
+}
+
+VISA_EXPORT ViStatus viLock(ViSession vi, ViAccessMode lockType, ViUInt32 timeout,
+                            ViConstString requestedKey, ViChar accessKey[]) {
+    ViStatus status = VI_SUCCESS;
+    const auto session = sessionOf(vi, status);
+    if (!session) return status;
+    if (lockType != VI_EXCLUSIVE_LOCK && lockType != VI_SHARED_LOCK) return VI_ERROR_INV_LOCK_TYPE;
+    Registry &r = registry();
+    // Bounded: the lock is asked for again every few milliseconds until the
+    // timeout has passed.
+    const auto until = std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(timeout == VI_TMO_INFINITE ? 24u * 3600 * 1000 : timeout);
+    for (;;) {
+        {
+            std::lock_guard guard(r.lock);
+            ResourceLock &lock = r.locks[session->parts.canonical];
+            const bool othersExclusive = lock.exclusive != VI_NULL && lock.exclusive != vi;
+            if (lockType == VI_EXCLUSIVE_LOCK && !othersExclusive) {
+                const bool othersShared = std::any_of(lock.shared.begin(), lock.shared.end(),
+                                                      [vi](ViSession s) { return s != vi; });
+                if (!othersShared) {
+                    lock.exclusive = vi;
+                    if (session->exclusiveLocks++ > 0) return VI_SUCCESS_NESTED_EXCLUSIVE;
+                    break;
+                }
+            } else if (lockType == VI_SHARED_LOCK && !othersExclusive) {
+                const bool keyMatches = lock.shared.empty() || !requestedKey ||
+                                        !*requestedKey || lock.key == requestedKey;
+                if (keyMatches) {
+                    if (lock.shared.empty())
+                        lock.key = requestedKey && *requestedKey
+                                       ? requestedKey
+                                       : "korvax-" + std::to_string(vi);
+                    lock.shared.insert(vi);
+                    if (accessKey) copyName(accessKey, lock.key);
+                    if (session->sharedLocks++ > 0) return VI_SUCCESS_NESTED_SHARED;
+                    return VI_SUCCESS;
+                }
+            }
+            if (lock.exclusive == VI_NULL && lock.shared.empty())
+                r.locks.erase(session->parts.canonical);
+        }
+        if (std::chrono::steady_clock::now() >= until) return VI_ERROR_TMO;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // A first exclusive lock also locks the device, for instruments that
+    // keep locks of their own (other VISA clients share them).
+    std::lock_guard io(session->io);
+    if (const ViStatus st = session->transport->lockDevice(timeout); st < 0) {
+        std::lock_guard guard(r.lock);
+        session->exclusiveLocks = 0;
+        releaseLocks(r, vi, *session);
+        if (session->sharedLocks > 0) r.locks[session->parts.canonical].shared.insert(vi);
+        return st;
+    }
+    return VI_SUCCESS;
+}
+
+VISA_EXPORT ViStatus viUnlock(ViSession vi) {
+    ViStatus status = VI_SUCCESS;
+    const auto session = sessionOf(vi, status);
+    if (!session) return status;
+    bool deviceToo = false;
+    {
+        Registry &r = registry();
+        std::lock_guard guard(r.lock);
+        if (session->exclusiveLocks == 0 && session->sharedLocks == 0) return VI_ERROR_SESN_NLOCKED;
+        ResourceLock &lock = r.locks[session->parts.canonical];
+        if (session->exclusiveLocks > 0) {
+            if (--session->exclusiveLocks == 0) {
+                lock.exclusive = VI_NULL;
+                deviceToo = true;
+            }
+        } else if (--session->sharedLocks == 0) {
+            lock.shared.erase(vi);
+        }
+        if (lock.exclusive == VI_NULL && lock.shared.empty()) r.locks.erase(session->parts.canonical);
+    }
+    if (!deviceToo) return VI_SUCCESS;
+    std::lock_guard io(session->io);
+    return session->transport->unlockDevice();
+}
+
+VISA_EXPORT ViStatus viStatusDesc(ViObject, ViStatus status, ViChar desc[]) {
+    if (!desc) return VI_ERROR_INV_PARAMETER;
+    copyName(desc, statusDescription(status));
+    return VI_SUCCESS;
+}
+
+// No event can be enabled here, so turning events off and discarding
+// queued ones always succeeds: clients do both when they close a session.
+VISA_EXPORT ViStatus viDisableEvent(ViSession vi, ViUInt32 /*eventType*/, ViUInt16 /*mechanism*/) {
+    ViStatus status = VI_SUCCESS;
+    return sessionOf(vi, status) ? VI_SUCCESS : status;
+}
+
+VISA_EXPORT ViStatus viDiscardEvents(ViSession vi, ViUInt32 /*eventType*/, ViUInt16 /*mechanism*/) {
+    ViStatus status = VI_SUCCESS;
+    return sessionOf(vi, status) ? VI_SUCCESS : status;
 }

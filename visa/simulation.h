@@ -34,6 +34,10 @@ namespace korvax::visa {
 // Throws std::invalid_argument for a malformed resource string or a
 // configuration the chassis refuses (unknown model, wrong slot count).
 KORVAX_VISA_API void declareSimulated(const std::string &rsrc, sim::Config config);
+// Declares (or replaces) a real instrument: discovery lists it, viOpen
+// reaches it over its interface. portmapperPort 0: the usual one.
+KORVAX_VISA_API void declareInstrument(const std::string &rsrc, uint16_t portmapperPort = 0,
+                                       uint16_t socketPort = 0);
 // The chassis behind a resource string (any spelling VISA accepts), or null.
 KORVAX_VISA_API std::shared_ptr<sim::Chassis> simulated(const std::string &rsrc);
 // Forgets every declaration; the resource file is read again when the next
@@ -45,9 +49,14 @@ KORVAX_VISA_API std::vector<std::string> declaredResources();
 struct ResourceDeclaration {
     std::string name;
     sim::Config config;
-    // A serial section without a model names a real port; the library
-    // lists it for discovery and opens the device behind it.
-    bool realPort = false;
+};
+// A real instrument named by the resource file (a section without model).
+struct InstrumentDeclaration {
+    std::string name;
+    uint16_t portmapperPort = 0;  // VXI-11: 0 for the usual one
+    // A LAN instrument that speaks on a raw TCP port rather than VXI-11,
+    // under an INSTR name (which discovery lists): 0 for VXI-11.
+    uint16_t socketPort = 0;
 };
 struct ResourceFileProblem {
     int line;  // 1-based
@@ -55,6 +64,7 @@ struct ResourceFileProblem {
 };
 struct ParsedResourceFile {
     std::vector<ResourceDeclaration> resources;  // the well-formed sections
+    std::vector<InstrumentDeclaration> instruments;  // sections without a model
     std::vector<ResourceFileProblem> problems;   // in line order
 };
 

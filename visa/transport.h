@@ -26,6 +26,17 @@ public:
     virtual ViStatus setAttribute(ViAttr attr, ViAttrState value) = 0;
     // Writes the attribute's value in its VISA width through `value`.
     virtual ViStatus getAttribute(ViAttr attr, void *value) const = 0;
+
+    // What only some transports can do; the rest say VI_ERROR_NSUP_OPER.
+    // viClear: the device drops its input and output; here at least the
+    // answer not yet read goes.
+    virtual ViStatus clear() { return flush(VI_READ_BUF_DISCARD); }
+    virtual ViStatus readStatusByte(ViUInt16 &) { return VI_ERROR_NSUP_OPER; }
+    virtual ViStatus trigger() { return VI_ERROR_NSUP_OPER; }
+    // The device's own lock, for transports whose instrument keeps one
+    // (VXI-11); the resource manager keeps the library's lock itself.
+    virtual ViStatus lockDevice(ViUInt32 /*timeoutMs*/) { return VI_SUCCESS; }
+    virtual ViStatus unlockDevice() { return VI_SUCCESS; }
 };
 
 // Attributes every message-based session has, whatever carries it.

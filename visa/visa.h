@@ -62,6 +62,17 @@ typedef ViConstString ViConstRsrc;
 #define VI_ERROR_INV_SIZE ((ViStatus)0xBFFF007Bu)
 #define VI_ERROR_LIBRARY_NFOUND ((ViStatus)0xBFFF009Eu)
 #define VI_ERROR_CONN_LOST ((ViStatus)0xBFFF00A6u)
+#define VI_SUCCESS_NESTED_SHARED ((ViStatus)0x3FFF0099)
+#define VI_SUCCESS_NESTED_EXCLUSIVE ((ViStatus)0x3FFF009A)
+#define VI_WARN_UNKNOWN_STATUS ((ViStatus)0x3FFF0085)
+#define VI_ERROR_RSRC_LOCKED ((ViStatus)0xBFFF000Fu)
+#define VI_ERROR_INV_LOCK_TYPE ((ViStatus)0xBFFF0020u)
+#define VI_ERROR_INV_ACCESS_KEY ((ViStatus)0xBFFF0021u)
+#define VI_ERROR_SESN_NLOCKED ((ViStatus)0xBFFF009Cu)
+#define VI_ERROR_INV_PROT ((ViStatus)0xBFFF0079u)
+#define VI_ERROR_NLISTENERS ((ViStatus)0xBFFF005Fu)
+#define VI_ERROR_ABORT ((ViStatus)0xBFFF0030u)
+#define VI_ERROR_INV_SETUP ((ViStatus)0xBFFF003Au)
 
 #define VI_ATTR_RSRC_NAME ((ViAttr)0xBFFF0002u)
 #define VI_ATTR_SEND_END_EN ((ViAttr)0x3FFF0016u)
@@ -75,6 +86,32 @@ typedef ViConstString ViConstRsrc;
 #define VI_ATTR_TERMCHAR_EN ((ViAttr)0x3FFF0038u)
 #define VI_ATTR_ASRL_END_IN ((ViAttr)0x3FFF00B3u)
 #define VI_ATTR_ASRL_END_OUT ((ViAttr)0x3FFF00B4u)
+#define VI_ATTR_RSRC_CLASS ((ViAttr)0xBFFF0001u)
+#define VI_ATTR_RSRC_IMPL_VERSION ((ViAttr)0x3FFF0003u)
+#define VI_ATTR_RSRC_LOCK_STATE ((ViAttr)0x3FFF0004u)
+#define VI_ATTR_IO_PROT ((ViAttr)0x3FFF001Cu)
+#define VI_ATTR_SUPPRESS_END_EN ((ViAttr)0x3FFF0036u)
+#define VI_ATTR_RSRC_SPEC_VERSION ((ViAttr)0x3FFF0170u)
+#define VI_ATTR_INTF_TYPE ((ViAttr)0x3FFF0171u)
+#define VI_ATTR_RSRC_MANF_NAME ((ViAttr)0xBFFF0174u)
+#define VI_ATTR_RSRC_MANF_ID ((ViAttr)0x3FFF0175u)
+#define VI_ATTR_INTF_NUM ((ViAttr)0x3FFF0176u)
+#define VI_ATTR_TCPIP_ADDR ((ViAttr)0xBFFF0195u)
+#define VI_ATTR_TCPIP_HOSTNAME ((ViAttr)0xBFFF0196u)
+#define VI_ATTR_TCPIP_PORT ((ViAttr)0x3FFF0197u)
+#define VI_ATTR_TCPIP_DEVICE_NAME ((ViAttr)0xBFFF0199u)
+#define VI_ATTR_TCPIP_NODELAY ((ViAttr)0x3FFF019Au)
+#define VI_ATTR_TCPIP_KEEPALIVE ((ViAttr)0x3FFF019Bu)
+
+#define VI_INTF_GPIB 1
+#define VI_INTF_VXI 2
+#define VI_INTF_GPIB_VXI 3
+#define VI_INTF_ASRL 4
+#define VI_INTF_PXI 5
+#define VI_INTF_TCPIP 6
+#define VI_INTF_USB 7
+#define VI_PROT_NORMAL 1
+#define VI_TRIG_PROT_DEFAULT 0
 
 #define VI_ASRL_END_NONE 0
 #define VI_ASRL_END_LAST_BIT 1
@@ -119,6 +156,18 @@ ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt);
 ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue);
 ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void *attrValue);
 ViStatus viFlush(ViSession vi, ViUInt16 mask);
+ViStatus viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViUInt16 *intfType,
+                     ViUInt16 *intfNum);
+ViStatus viParseRsrcEx(ViSession rmSesn, ViConstRsrc rsrcName, ViUInt16 *intfType,
+                       ViUInt16 *intfNum, ViChar rsrcClass[], ViChar expandedUnaliasedName[],
+                       ViChar aliasIfExists[]);
+ViStatus viClear(ViSession vi);
+ViStatus viStatusDesc(ViObject vi, ViStatus status, ViChar desc[]);
+ViStatus viReadSTB(ViSession vi, ViUInt16 *status);
+ViStatus viAssertTrigger(ViSession vi, ViUInt16 protocol);
+ViStatus viLock(ViSession vi, ViAccessMode lockType, ViUInt32 timeout, ViConstString requestedKey,
+                ViChar accessKey[]);
+ViStatus viUnlock(ViSession vi);
 
 #ifdef __cplusplus
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include <unistd.h>
 
@@ -39,9 +40,9 @@ const FileCase kFileCases[] = {
      {"GPIB0::6::INSTR"}, {3}},
     {"unknown key", "[GPIB0::5::INSTR]\nmodel = RQ523\ncolour = red\n", {}, {3}},
     {"missing model", "[GPIB0::5::INSTR]\nserial = 12345678\n", {}, {1}},
-    {"a bare serial section is a real port",
+    {"a bare section is a real instrument, not a chassis",
      "[ASRL/dev/ttyUSB0::INSTR]\n[ASRL2::INSTR]\nbaud = 9600\n[GPIB0::5::INSTR]\n",
-     {"ASRL/dev/ttyUSB0::INSTR"}, {2, 4}},
+     {}, {2}},
     {"unknown model", "[GPIB0::5::INSTR]\nmodel = RQ999\n", {}, {2}},
     {"key before any section", "model = RQ521\n[GPIB0::5::INSTR]\nmodel = RQ521\n", {"GPIB0::5::INSTR"}, {1}},
     {"line that is neither", "[GPIB0::5::INSTR]\nmodel = RQ521\njust words\n", {}, {3}},
@@ -66,8 +67,15 @@ TEST(ResourceFile, SectionsWithAnyBadLineAreLeftOut) {
         for (const auto &p : parsed.problems) lines.push_back(p.line);
         EXPECT_EQ(lines, c.problemLines);
         for (const auto &p : parsed.problems) EXPECT_FALSE(p.message.empty());
-        for (const auto &r : parsed.resources) EXPECT_EQ(r.realPort, r.name.starts_with("ASRL/"));
     }
+}
+
+TEST(ResourceFile, BareSectionsNameRealInstruments) {
+    const auto parsed = visa::parseResourceFile(
+        "[ASRL/dev/ttyUSB0::INSTR]\n[ASRL2::INSTR]\nbaud = 9600\n[GPIB0::5::INSTR]\n");
+    std::vector<std::string> names;
+    for (const auto &i : parsed.instruments) names.push_back(i.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"ASRL/dev/ttyUSB0::INSTR", "GPIB0::5::INSTR"}));
 }
 
 TEST(ResourceFile, EveryKeyReachesTheConfiguration) {
@@ -199,6 +207,39 @@ TEST_F(ResourceFileLocation, TheFileIsReadWhenTheManagerOpens) {
     EXPECT_STREQ(reply, "QM,RQ522,20000001,3.08\n");
     viClose(rm);
     std::remove(path.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ResourceFile, SectionsWithoutModelNameRealInstruments) {
+    struct Case {
+        const char *name;
+        const char *text;
+        std::vector<std::tuple<std::string, uint16_t, uint16_t>> instruments;
+        std::vector<int> problemLines;
+    };
+    const Case cases[] = {
+        {"bare section", "[TCPIP0::192.168.1.5::INSTR]\n", {{"TCPIP0::192.168.1.5::INSTR", 0, 0}}, {}},
+        {"portmapper and socket ports",
+         "[TCPIP0::10.0.0.1::INSTR]\nportmapper-port = 4111\n[TCPIP0::10.0.0.2::INSTR]\nsocket-port=5025\n",
+         {{"TCPIP0::10.0.0.1::INSTR", 4111, 0}, {"TCPIP0::10.0.0.2::INSTR", 0, 5025}}, {}},
+        {"port out of range", "[TCPIP0::h::INSTR]\nsocket-port = 70000\n", {}, {2}},
+        {"port given twice", "[TCPIP0::h::INSTR]\nsocket-port = 1\nsocket-port = 2\n", {}, {3}},
+        {"a chassis key still needs a model", "[TCPIP0::h::INSTR]\nserial = 1\n", {}, {1}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto parsed = korvax::visa::parseResourceFile(c.text);
+        std::vector<std::tuple<std::string, uint16_t, uint16_t>> got;
+        for (const auto &i : parsed.instruments) got.emplace_back(i.name, i.portmapperPort, i.socketPort);
+        EXPECT_EQ(got, c.instruments);
+        EXPECT_TRUE(parsed.resources.empty());
+        std::vector<int> lines;
+        for (const auto &p : parsed.problems) lines.push_back(p.line);
+        EXPECT_EQ(lines, c.problemLines);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,81 @@
+// The network side of korvax-sim: simulated chassis served as LAN
+// instruments, over VXI-11 (with a portmapper of its own) and over raw TCP
+// sockets. One thread runs everything in a poll() loop, so any number of
+// clients are served at once and none can stall another; a client that
+// vanishes mid-request only loses its own connection.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/chassis.h"
+#include "visa/net/oncrpc.h"
+#include "visa/net/socket_io.h"
+
+namespace korvax::simserver {
+
+class Server {
+public:
+    // portmapperPort: where each served address's portmapper listens.
+    Server(uint16_t portmapperPort, bool verbose);
+    ~Server();
+    Server(const Server &) = delete;
+    Server &operator=(const Server &) = delete;
+
+    // Serves a chassis as VXI-11 device `device` at IPv4 address `host`.
+    // Returns the reason when it cannot (address not local, port taken).
+    std::string addVxi11(const std::string &rsrc, const std::string &host,
+                         const std::string &device, std::shared_ptr<sim::Chassis> chassis);
+    // Serves a chassis on a raw TCP port of `host`.
+    std::string addSocket(const std::string &rsrc, const std::string &host, uint16_t port,
+                          std::shared_ptr<sim::Chassis> chassis);
+
+    // Serves until `stopFd` becomes readable (the signal handler writes to it).
+    void run(int stopFd);
+
+    struct Device;
+    struct Address;
+    struct Connection;
+    struct Link;
+
+private:
+    enum class Kind { Portmapper, Core, Raw };
+    struct Listener {
+        net::UniqueFd fd;
+        Kind kind;
+        Address *address = nullptr;   // Portmapper, Core
+        Device *device = nullptr;     // Raw
+    };
+
+    Address *addressFor(const std::string &host, std::string &error);
+    void accept(Listener &listener);
+    void receive(Connection &c);
+    void handleRecords(Connection &c, std::span<const uint8_t> got);
+    void handleRecord(Connection &c, const net::Bytes &record);
+    void handlePortmapper(Connection &c, const net::CallHeader &call, net::XdrReader &in,
+                          net::XdrWriter &out);
+    void handleCore(Connection &c, const net::CallHeader &call, net::XdrReader &in,
+                    net::XdrWriter &out);
+    void handleRaw(Connection &c);
+    void send(Connection &c, std::span<const uint8_t> bytes);
+    void flushOutput(Connection &c);
+    void close(Connection &c);
+    void log(const Connection &c, const std::string &rsrc, const std::string &what) const;
+
+    uint16_t portmapperPort_;
+    bool verbose_;
+    std::vector<std::unique_ptr<Address>> addresses_;
+    std::vector<std::unique_ptr<Device>> devices_;
+    std::vector<Listener> listeners_;
+    std::map<int, std::unique_ptr<Connection>> connections_;  // by fd
+    std::map<uint32_t, std::unique_ptr<Link>> links_;         // by link id
+    uint32_t nextLink_ = 1;
+};
+
+// A readable description of one request of the chassis protocol.
+std::string describeRequest(std::span<const uint8_t> request);
+
+}  // namespace korvax::simserver
