@@ -22,7 +22,8 @@
 
 #if defined(_WIN32)
 #  if defined(KORVAX_BUILDING_LIBRARY)
-#    define KORVAX_API __declspec(dllexport)
+/* KORVAX.def lists what the DLL exports, at fixed ordinals. */
+#    define KORVAX_API
 #  else
 #    define KORVAX_API __declspec(dllimport)
 #  endif
