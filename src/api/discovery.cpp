@@ -6,13 +6,16 @@
 #include <string_view>
 
 #include "api/operations.h"
+#include "api/session_per_connect.h"
+#include "base/build_policy.h"
+#include "base/hex_model.h"
 #include "base/records.h"
 #include "connection/visa_loader.h"
 
 namespace korvax {
 namespace {
 
-constexpr const char *kExpression = "(GPIB|USB|ASRL|TCPIP)?*INSTR";
+constexpr const char *kExpression = BuildPolicy::kDiscoveryExpression;
 constexpr std::array<uint32_t, 5> kProbeRates = {115200, 9600, 19200, 38400, 57600};
 constexpr size_t kMakerField = 50;  // widths of the identity fields we keep
 constexpr size_t kModelField = 20;
@@ -37,6 +40,12 @@ constexpr ModelRow kModels[] = {
 };
 
 const ModelRow *lookupModel(std::string_view field) {
+    if constexpr (BuildPolicy::kHexModelField) {
+        const auto code = parseHexModel(field);
+        for (const auto &row : kModels)
+            if (code == row.model) return &row;
+        return nullptr;
+    }
     for (const auto &row : kModels)
         if (field == row.name || field == row.code) return &row;
     return nullptr;
@@ -59,7 +68,9 @@ bool parseIdentity(std::string_view reply, Identity &id) {
     return id.maker.size() < kMakerField && id.model.size() < kModelField;
 }
 
-bool acceptedMaker(std::string_view maker) { return maker == "QM" || maker == "Quillmark"; }
+bool acceptedMaker(std::string_view maker) {
+    return maker == "QM" || (BuildPolicy::kAcceptFullMakerName && maker == "Quillmark");
+}
 
 struct Probe {
     std::array<char, KORVAX_RX_SIZE + 1> reply{};
@@ -75,9 +86,11 @@ Answer ask(ViSession vi, Probe &probe) {
     if (visa::write(vi, reinterpret_cast<const ViByte *>(kIdn), 6, &n) < 0) return Answer::WriteFailed;
     n = 0;
     probe.reply.fill(0);
-    if (visa::read(vi, reinterpret_cast<ViByte *>(probe.reply.data()), KORVAX_RX_SIZE, &n) < 0)
+    constexpr ViUInt32 kReadMax = BuildPolicy::kIdentityReadMax;
+    static_assert(kReadMax <= KORVAX_RX_SIZE);
+    if (visa::read(vi, reinterpret_cast<ViByte *>(probe.reply.data()), kReadMax, &n) < 0)
         return Answer::ReadFailed;
-    const std::string_view text(probe.reply.data(), std::min<ViUInt32>(n, KORVAX_RX_SIZE));
+    const std::string_view text(probe.reply.data(), std::min<ViUInt32>(n, kReadMax));
     if (!parseIdentity(text, probe.id) || !acceptedMaker(probe.id.maker)) return Answer::Refused;
     return Answer::Accepted;
 }
@@ -155,7 +168,7 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
         const std::string_view rsrc(desc.data());
         ViSession vi = 0;
         if (visa::open(defaultRM, desc.data(), VI_NO_LOCK, 0, &vi) < 0) continue;
-        const bool serial = rsrc.starts_with("ASRL");
+        const bool serial = BuildPolicy::kSerialRateProbe && rsrc.starts_with("ASRL");
         uint32_t rate = 0;
         const bool ok = serial ? probeSerial(vi, probe, rate) : ask(vi, probe) == Answer::Accepted;
         if (!ok) {
@@ -172,6 +185,8 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
             return KORVAX_ERR_NOT_SUPPORTED;
         }
         enterRecord(globalChassisInfo[accepted], vi, rsrc, probe.id, *row, serial, rate);
+        if constexpr (BuildPolicy::kSessionPerConnect)
+            releaseIdentifiedSession(globalChassisInfo[accepted]);
         ++accepted;
     }
     for (uint32_t i = 0; i < accepted; ++i) {
@@ -192,6 +207,7 @@ int32_t KORVAX_Connect(const char *rsrcName, uint32_t *handle) {
     // Stored names are cut to the field; a longer name matches on that cut.
     std::string_view wanted(rsrcName);
     if (wanted.size() > KORVAX_RSRC_NAME_SIZE - 1) wanted = wanted.substr(0, KORVAX_RSRC_NAME_SIZE - 1);
+    if constexpr (BuildPolicy::kSessionPerConnect) return connectNewSession(wanted, *handle);
     for (int i = 0; i < KORVAX_MAX_CHASSIS; ++i) {
         ChassisInfo &c = globalChassisInfo[i];
         // Only records discovery filled can match: an unused record would

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "api/operations.h"
+#include "base/build_policy.h"
 #include "base/records.h"
 
 ChassisInfo globalChassisInfo[KORVAX_REGISTRY_SIZE] = {};
@@ -37,7 +38,8 @@ int32_t FindIdleChassis(void) {
 }
 
 extern "C" KORVAX_API void KORVAX_GetLibVersion(char *version) {
-    if (version) std::memcpy(version, KORVAX_LIB_VERSION, sizeof KORVAX_LIB_VERSION);
+    using korvax::BuildPolicy;
+    if (version) std::memcpy(version, BuildPolicy::kLibVersion, sizeof BuildPolicy::kLibVersion);
 }
 
 namespace korvax {

@@ -23,6 +23,7 @@
 
 #include "KORVAX.h"
 #include "api/operations.h"
+#include "base/build_policy.h"
 #include "base/records.h"
 #include "connection/VISAconnection.h"
 #include "connection/visa_loader.h"
@@ -151,11 +152,16 @@ void reset(Context &ctx) {
     }
     // The two entry points word this reply differently, and programs compare
     // it: each keeps its own.
-    ctx.reply.set(ctx.caller == Caller::Query ? "Reset Success!Please Restart The Application!"
+    ctx.reply.set(ctx.caller == Caller::Query ? korvax::BuildPolicy::kQueryResetReply
                                               : "Reset Success!");
 }
 
+enum class DeviceField { Model, Maker, Firmware };
+void deviceInfo(Context &ctx, DeviceField field);
+
 void firmwareVersion(Context &ctx) {
+    if constexpr (korvax::BuildPolicy::kVersionFromDeviceInfo)
+        return deviceInfo(ctx, DeviceField::Firmware);
     // Two 10-byte version slots (controller, communication board); zero-filled
     // so that a model reporting one version still prints an empty second one.
     std::array<char, 50> versions{};
@@ -164,14 +170,16 @@ void firmwareVersion(Context &ctx) {
     ctx.reply.format("Fw Version: CTR %s, COM %s", versions.data(), versions.data() + 10);
 }
 
-void deviceInfo(Context &ctx, bool wantMaker) {
+void deviceInfo(Context &ctx, DeviceField field) {
     // Each text fits in 9 characters; one spare byte in case one is ever cut.
     constexpr uint64_t kMaxLen = 10;
     std::array<char, kMaxLen + 1> model{}, maker{}, serial{}, firmware{};
     const int32_t st = KORVAX_GetDeviceInfo(ctx.handle, model.data(), maker.data(), serial.data(),
                                             firmware.data(), kMaxLen);
     if (st < 0) return ctx.reply.error(st);
-    ctx.reply.set(wantMaker ? maker.data() : model.data());
+    ctx.reply.set(field == DeviceField::Maker      ? maker.data()
+                  : field == DeviceField::Firmware ? firmware.data()
+                                                   : model.data());
 }
 
 void ipAddress(Context &ctx) {
@@ -241,6 +249,9 @@ void controlMode(Context &ctx) {
 
 void setControlMode(Context &ctx) {
     const uint32_t wanted = std::string_view(ctx.argument) == "REMOTE" ? 1 : 0;
+    if constexpr (korvax::BuildPolicy::kDirectControlModeSet)
+        return ctx.reply.outcome(KORVAX_SetControlMode(ctx.handle, wanted),
+                                 "Set Control Mode Success");
     uint32_t present = 0;
     const int32_t st = KORVAX_GetControlMode(ctx.handle, &present);
     if (st < 0) return ctx.reply.error(st);
@@ -349,17 +360,18 @@ void dispatch(ScpiOp op, Context &ctx) {
     // nobody typed. The baud-rate setting is not served at all, whatever
     // its argument, so it keeps its own answer.
     if (op != SCPI_OP_SET_BAUD_RATE && korvax::scpiTakesArgument(op) && !ctx.reply.empty()) return;
+    // The compact tables answer unknown text with the parser's own message.
+    if (korvax::BuildPolicy::kCompactScpiTables && op == SCPI_OP_UNKNOWN) return;
 
     switch (op) {
     case SCPI_OP_IDENTITY: return identity(ctx);
     case SCPI_OP_FW_VERSION: return firmwareVersion(ctx);
-    case SCPI_OP_MANUFACTURER: return deviceInfo(ctx, true);
-    case SCPI_OP_MODEL: return deviceInfo(ctx, false);
+    case SCPI_OP_MANUFACTURER: return deviceInfo(ctx, DeviceField::Maker);
+    case SCPI_OP_MODEL: return deviceInfo(ctx, DeviceField::Model);
     case SCPI_OP_RESET: return reset(ctx);
     case SCPI_OP_SET_IP_ADDRESS:
-        return ctx.reply.outcome(
-            KORVAX_SetIPAddress(ctx.handle, ctx.argument),
-            "Set IP Address Success! Please Restart The Application if Using Manual IP Mode!");
+        return ctx.reply.outcome(KORVAX_SetIPAddress(ctx.handle, ctx.argument),
+                                 korvax::BuildPolicy::kSetIpReply);
     case SCPI_OP_IP_ADDRESS: return ipAddress(ctx);
     case SCPI_OP_SET_LAN_MODE: return setLanMode(ctx);
     case SCPI_OP_LAN_MODE: return lanMode(ctx);

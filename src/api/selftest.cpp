@@ -12,13 +12,14 @@
 
 #include "KORVAX.h"
 #include "api/operations.h"
+#include "base/build_policy.h"
 #include "connection/VISAconnection.h"
 
 namespace korvax {
 namespace {
 
 constexpr uint8_t kLoopBackArg[3] = {1, 2, 4};  // argument bit of each sub-unit
-constexpr size_t kTextArea = 512;
+constexpr size_t kTextArea = BuildPolicy::kSelfTestTextArea;
 
 // RQ522 result of board j: four lines, two boards per byte from byte 2.
 uint8_t rq522LoopBack(const ChassisInfo &c, int j) {
@@ -123,6 +124,8 @@ int32_t KORVAX_SPILoopTestInfo(uint32_t handle, uint32_t subUnit, uint32_t *resu
 
     if (subUnit == 0) {
         if (lacksMatrixLoopBack(*c)) return KORVAX_ERR_NOT_SUPPORTED;
+        if (BuildPolicy::kRQ520BWithoutLoopBack && c->deviceType == kRQ520B)
+            return KORVAX_ERR_NOT_SUPPORTED;
         if (const int32_t st = query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[0]); st < 0) return st;
         switch (c->deviceType) {
         case kRQ522:

@@ -9,8 +9,10 @@
 #include <span>
 #include <string_view>
 
+#include "base/build_policy.h"
 #include "base/qmbase.h"
 #include "base/records.h"
+#include "scpi/compact_tables.h"
 
 // The long forms keep the manual's spelling, oddities included: users copy
 // them from it, so a "corrected" text would stop matching what they type.
@@ -162,10 +164,13 @@ void scpi_parser(uint32_t /*handle*/, const char *command, char *message, char *
     ScpiOp found = SCPI_OP_UNKNOWN;
     if (op != nullptr) *op = found;
     const std::string_view text = command != nullptr ? command : "";
-    const ScpiCommand *table =
-        existLowerCase(command) != 0 ? commandMapUpperAndLower : commandMapAllUpper;
+    const bool longForms = existLowerCase(command) != 0;
+    std::span<const ScpiCommand> table(
+        longForms ? commandMapUpperAndLower : commandMapAllUpper, KORVAX_SCPI_COMMAND_COUNT);
+    if constexpr (korvax::BuildPolicy::kCompactScpiTables)
+        table = korvax::compactScpiTable(longForms);
 
-    for (const ScpiCommand &entry : std::span(table, KORVAX_SCPI_COMMAND_COUNT)) {
+    for (const ScpiCommand &entry : table) {
         const std::string_view spelling = entry.text;
         if (!text.starts_with(spelling)) continue;
         found = entry.op;
