@@ -32,3 +32,8 @@ set_target_properties(KORVAX PROPERTIES
 target_link_options(KORVAX PRIVATE -static -static-libgcc -static-libstdc++
   -Wl,--no-undefined)
 target_link_libraries(KORVAX PRIVATE ${KORVAX_VISA64_IMPORT})
+
+if(KORVAX_BUILD_TESTS)
+  enable_testing()
+  add_subdirectory(tests/windows)
+endif()
