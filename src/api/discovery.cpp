@@ -149,6 +149,7 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
         visa::close(defaultRM);
         defaultRM = 0;
     }
+    if constexpr (BuildPolicy::kSessionPerConnect) forgetDiscoveredChassis();
     ViSession rm = 0;
     if (const ViStatus st = visa::openDefaultRM(&rm); st < 0) return st;
     defaultRM = rm;

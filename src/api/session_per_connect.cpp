@@ -6,6 +6,15 @@
 
 namespace korvax {
 
+void forgetDiscoveredChassis() {
+    for (int i = 0; i < KORVAX_MAX_CHASSIS; ++i) {
+        ChassisInfo &c = globalChassisInfo[i];
+        c.rsrcName[0] = '\0';
+        c.vi = 0;
+        c.connected = 0;
+    }
+}
+
 void releaseIdentifiedSession(ChassisInfo &c) {
     if (c.vi != 0) visa::close(c.vi);
     c.vi = 0;

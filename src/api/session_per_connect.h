@@ -11,6 +11,11 @@
 
 namespace korvax {
 
+// Empties the records of the previous discovery (their sessions went with
+// its resource manager), so that only chassis the next discovery lists can
+// be connected and no old handle resolves.
+void forgetDiscoveredChassis();
+
 // Closes the session discovery identified the chassis with; the record
 // keeps its resource name and model, and no handle resolves to it.
 void releaseIdentifiedSession(ChassisInfo &c);

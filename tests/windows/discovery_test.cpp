@@ -160,3 +160,38 @@ WIN_TEST(ConnectFailures) {
         CHECK_EQ(KORVAX_Connect(c.name, nullptr), KORVAX_ERR_PARAMETER, c.what);
     }
 }
+
+WIN_TEST(DiscoveryStopsAtFiveChassis) {
+    fakevisa::reset();
+    for (int i = 1; i <= 7; ++i)
+        fakevisa::add("GPIB0::" + std::to_string(i) + "::INSTR", "QM,42A,1,1\n");
+    RsrcEntry entries[KORVAX_MAX_CHASSIS + 1] = {};
+    std::strcpy(entries[KORVAX_MAX_CHASSIS].rsrcName, "untouched");
+    uint32_t count = 0;
+    CHECK_EQ(KORVAX_FindRsrc(entries, &count), 0);
+    CHECK_EQ(count, static_cast<uint32_t>(KORVAX_MAX_CHASSIS));
+    CHECK_EQ(entries[4].rsrcName, "GPIB0::5::INSTR");
+    CHECK_EQ(entries[KORVAX_MAX_CHASSIS].rsrcName, "untouched");
+    CHECK_EQ(countOf(Op::Open), KORVAX_MAX_CHASSIS);
+    CHECK_EQ(fakevisa::openSessions(), 0);
+}
+
+WIN_TEST(RediscoveryForgetsChassisNoLongerListed) {
+    const char *a = "GPIB0::1::INSTR";
+    const char *b = "GPIB0::2::INSTR";
+    fakevisa::reset();
+    fakevisa::add(a, "QM,42A,1,1\n");
+    fakevisa::add(b, "QM,43A,1,1\n");
+    uint32_t count = 0, handle = 0;
+    CHECK_EQ(KORVAX_FindRsrc(nullptr, &count), 0);
+    CHECK_EQ(count, 2u);
+    CHECK_EQ(KORVAX_Connect(a, &handle), 0);
+
+    fakevisa::reset();
+    fakevisa::add(b, "QM,43A,1,1\n");
+    CHECK_EQ(KORVAX_FindRsrc(nullptr, &count), 0);
+    CHECK_EQ(count, 1u);
+    CHECK_EQ(KORVAX_Connect(a, &handle), KORVAX_ERR_RESOURCE_ABSENT);
+    CHECK_EQ(countOf(Op::Open, a), 0);
+    CHECK_EQ(KORVAX_Connect(b, &handle), 0);
+}

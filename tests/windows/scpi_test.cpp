@@ -56,7 +56,7 @@ std::vector<int> commandsSent() {
 
 WIN_TEST(ScpiAnswers) {
     struct Case {
-        const char *command;
+        std::string command;
         uint8_t controlMode;
         std::string reply;
         std::vector<int> commands;  // first byte of each request sent
@@ -85,6 +85,8 @@ WIN_TEST(ScpiAnswers) {
         // Only the exact word REMOTE asks for remote control.
         {":SYST:CTRL:SET: REMOTE", 1, "Set Control Mode Success", {5, 6}},
         {"", 1, "Unknown Command", {}},
+        // An argument too long to be meant is refused, not cut.
+        {":SYST:COMM:LAN:IP:ADDR " + std::string(250, '1'), 1, "Error: Parameter too long", {}},
     };
     for (const Case &c : cases) {
         wintest::Chassis ch = wintest::connectOne(wintest::idnOf("42A"), rq521(c.controlMode));
