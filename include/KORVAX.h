@@ -35,7 +35,8 @@
 extern "C" {
 #endif
 
-/** Version text written by KORVAX_GetLibVersion (7 bytes with its NUL). */
+/** Version text written by KORVAX_GetLibVersion (7 bytes with its NUL).
+ *  KORVAX.dll writes "1.0.1378" (9 bytes) instead. */
 #define KORVAX_LIB_VERSION "1.1.77"
 
 /** Most chassis one discovery hands out: only records 0..4 get a handle. */
@@ -121,7 +122,8 @@ enum KORVAX_Error {
 
 /* ---- library ------------------------------------------------------------ */
 
-/** Writes "1.1.77" and its NUL (7 bytes) into version; a null pointer is ignored. */
+/** Writes "1.1.77" and its NUL (7 bytes) into version ("1.0.1378", 9 bytes, from
+ *  KORVAX.dll: provide at least 9); a null pointer is ignored. */
 KORVAX_API void KORVAX_GetLibVersion(char *version);
 
 /** Message of a status code into message (at most size bytes, NUL-terminated; cut when short).
