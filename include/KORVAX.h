@@ -32,7 +32,8 @@
 
 #if defined(_WIN32)
 #  if defined(KORVAX_BUILDING_LIBRARY)
-#    define KORVAX_API __declspec(dllexport)
+/* KORVAX.def lists what the DLL exports, at fixed ordinals. */
+#    define KORVAX_API
 #  else
 #    define KORVAX_API __declspec(dllimport)
 #  endif
@@ -44,7 +45,8 @@
 extern "C" {
 #endif
 
-/** Version text written by KORVAX_GetLibVersion() (7 bytes with its NUL). */
+/** Version text written by KORVAX_GetLibVersion() (7 bytes with its NUL).
+ *  KORVAX.dll writes "1.0.1378" (9 bytes) instead. */
 #define KORVAX_LIB_VERSION "1.1.77"
 
 /** Most chassis one discovery hands out: only records 0..4 get a handle. */
@@ -137,6 +139,7 @@ enum KORVAX_Error {
 
 /** Version of the library.
  *  @param version buffer of at least 7 bytes; receives "1.1.77" and its NUL (KORVAX_LIB_VERSION).
+ *                 KORVAX.dll writes "1.0.1378" (9 bytes): provide at least 9 there.
  *                 A null pointer is ignored. */
 KORVAX_API void KORVAX_GetLibVersion(char *version);
 

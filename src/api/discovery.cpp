@@ -9,14 +9,17 @@
 #include <vector>
 
 #include "api/operations.h"
+#include "api/session_per_connect.h"
+#include "base/build_policy.h"
 #include "base/chassis_model.h"
+#include "base/hex_model.h"
 #include "base/records.h"
 #include "connection/instrument_scan.h"
 
 namespace korvax {
 namespace {
 
-constexpr const char *kExpression = "(GPIB|USB|ASRL|TCPIP)?*INSTR";
+constexpr const char *kExpression = BuildPolicy::kDiscoveryExpression;
 constexpr size_t kMakerField = 50;  // widths of the identity fields we keep
 constexpr size_t kModelField = 20;
 
@@ -37,7 +40,19 @@ bool parseIdentity(std::string_view reply, Identity &id) {
     return id.maker.size() < kMakerField && id.model.size() < kModelField;
 }
 
-bool acceptedMaker(std::string_view maker) { return maker == "QM" || maker == "Quillmark"; }
+bool acceptedMaker(std::string_view maker) {
+    return maker == "QM" || (BuildPolicy::kAcceptFullMakerName && maker == "Quillmark");
+}
+
+// Row of the model an identity reply names: by name or code text, or, in
+// the Windows driver's reading, as a hexadecimal model code.
+const ChassisModel *modelNamed(std::string_view field) {
+    if constexpr (BuildPolicy::kHexModelField) {
+        const auto code = parseHexModel(field);
+        return code ? findModel(*code) : nullptr;
+    }
+    return findModel(field);
+}
 
 // Probes at once; 1 probes one resource after another.
 std::atomic<unsigned> probeThreads{kMaxProbeThreads};
@@ -74,6 +89,7 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
     if (count == nullptr) return KORVAX_ERR_PARAMETER;
     *count = 0;
     // A new manager closes every session of the previous discovery.
+    if constexpr (BuildPolicy::kSessionPerConnect) forgetDiscoveredChassis();
     if (const int32_t st = reopenManager(defaultRM); st < 0) return st;
 
     // Every listed name first; then the probes run side by side while the
@@ -92,7 +108,7 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
         if (found.session == 0) continue;
         Identity id;
         parseIdentity(found.reply, id);
-        const ChassisModel *row = findModel(id.model);
+        const ChassisModel *row = modelNamed(id.model);
         if (row == nullptr) {
             // Our maker, a model this library does not know: stop (the
             // prober closes its session and every later one). The count
@@ -102,6 +118,8 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
         }
         prober.take(i);
         enterRecord(globalChassisInfo[accepted], found, prober.name(i), id.model, *row);
+        if constexpr (BuildPolicy::kSessionPerConnect)
+            releaseIdentifiedSession(globalChassisInfo[accepted]);
         ++accepted;
     }
     for (uint32_t i = 0; i < accepted; ++i) {
@@ -122,6 +140,7 @@ int32_t KORVAX_Connect(const char *rsrcName, uint32_t *handle) {
     // Stored names are cut to the field; a longer name matches on that cut.
     std::string_view wanted(rsrcName);
     if (wanted.size() > KORVAX_RSRC_NAME_SIZE - 1) wanted = wanted.substr(0, KORVAX_RSRC_NAME_SIZE - 1);
+    if constexpr (BuildPolicy::kSessionPerConnect) return connectNewSession(wanted, *handle);
     for (int i = 0; i < KORVAX_MAX_CHASSIS; ++i) {
         ChassisInfo &c = globalChassisInfo[i];
         // Only records discovery filled can match: an unused record would

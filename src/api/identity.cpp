@@ -15,6 +15,7 @@
 
 #include "KORVAX.h"
 #include "api/operations.h"
+#include "base/build_policy.h"
 #include "base/chassis_model.h"
 #include "base/qmbase.h"
 #include "connection/VISAconnection.h"
@@ -43,13 +44,9 @@ constexpr size_t kOldMaker = 8;
 
 constexpr uint32_t kSerial8Min = 10000000, kSerial8Max = 99999999;
 constexpr uint32_t kSerial7Min = 1000000, kSerial7Max = 9999999;
-#if defined(_WIN32)
 // The Windows driver has always let a 7-digit chassis serial through; the
 // instruments in the field that carry one must stay writable from there.
-constexpr uint32_t kSetSerialMin = kSerial7Min;
-#else
-constexpr uint32_t kSetSerialMin = kSerial8Min;
-#endif
+constexpr uint32_t kSetSerialMin = korvax::BuildPolicy::kChassisSerialMin;
 
 // The card-data block of GetSN can describe at most this many entries.
 constexpr uint32_t kMaxSerialEntries = 30;

@@ -27,6 +27,7 @@
 
 #include "KORVAX.h"
 #include "api/operations.h"
+#include "base/build_policy.h"
 #include "base/records.h"
 #include "connection/VISAconnection.h"
 #include "relay/relay_frame.h"
@@ -137,11 +138,16 @@ void reset(Context &ctx) {
     if (failed == korvax::WireStep::Read) return ctx.reply.set("recv data failed!");
     // The two entry points word this reply differently, and programs compare
     // it: each keeps its own.
-    ctx.reply.set(ctx.caller == Caller::Query ? "Reset Success!Please Restart The Application!"
+    ctx.reply.set(ctx.caller == Caller::Query ? korvax::BuildPolicy::kQueryResetReply
                                               : "Reset Success!");
 }
 
+enum class DeviceField { Model, Maker, Firmware };
+void deviceInfo(Context &ctx, DeviceField field);
+
 void firmwareVersion(Context &ctx) {
+    if constexpr (korvax::BuildPolicy::kVersionFromDeviceInfo)
+        return deviceInfo(ctx, DeviceField::Firmware);
     // Two 10-byte version slots (controller, communication board); zero-filled
     // so that a model reporting one version still prints an empty second one.
     std::array<char, 50> versions{};
@@ -150,14 +156,16 @@ void firmwareVersion(Context &ctx) {
     ctx.reply.format("Fw Version: CTR %s, COM %s", versions.data(), versions.data() + 10);
 }
 
-void deviceInfo(Context &ctx, bool wantMaker) {
+void deviceInfo(Context &ctx, DeviceField field) {
     // Each text fits in 9 characters; one spare byte in case one is ever cut.
     constexpr uint64_t kMaxLen = 10;
     std::array<char, kMaxLen + 1> model{}, maker{}, serial{}, firmware{};
     const int32_t st = KORVAX_GetDeviceInfo(ctx.handle, model.data(), maker.data(), serial.data(),
                                             firmware.data(), kMaxLen);
     if (st < 0) return ctx.reply.error(st);
-    ctx.reply.set(wantMaker ? maker.data() : model.data());
+    ctx.reply.set(field == DeviceField::Maker      ? maker.data()
+                  : field == DeviceField::Firmware ? firmware.data()
+                                                   : model.data());
 }
 
 void ipAddress(Context &ctx) {
@@ -229,6 +237,9 @@ void controlMode(Context &ctx) {
 
 void setControlMode(Context &ctx) {
     const uint32_t wanted = std::string_view(ctx.argument) == "REMOTE" ? 1 : 0;
+    if constexpr (korvax::BuildPolicy::kDirectControlModeSet)
+        return ctx.reply.outcome(KORVAX_SetControlMode(ctx.handle, wanted),
+                                 "Set Control Mode Success");
     ChassisInfo *c = recordOf(ctx);
     if (c == nullptr) return;
     uint32_t present = 0;
@@ -333,9 +344,8 @@ void switchAll(Context &ctx, bool close) {
 }
 
 void setIpAddress(Context &ctx) {
-    ctx.reply.outcome(
-        KORVAX_SetIPAddress(ctx.handle, ctx.argument),
-        "Set IP Address Success! Please Restart The Application if Using Manual IP Mode!");
+    ctx.reply.outcome(KORVAX_SetIPAddress(ctx.handle, ctx.argument),
+                      korvax::BuildPolicy::kSetIpReply);
 }
 
 struct Handler {
@@ -351,8 +361,8 @@ struct Handler {
 constexpr Handler kHandlers[] = {
     {SCPI_OP_IDENTITY, false, identity},
     {SCPI_OP_FW_VERSION, false, firmwareVersion},
-    {SCPI_OP_MANUFACTURER, false, [](Context &ctx) { deviceInfo(ctx, true); }},
-    {SCPI_OP_MODEL, false, [](Context &ctx) { deviceInfo(ctx, false); }},
+    {SCPI_OP_MANUFACTURER, false, [](Context &ctx) { deviceInfo(ctx, DeviceField::Maker); }},
+    {SCPI_OP_MODEL, false, [](Context &ctx) { deviceInfo(ctx, DeviceField::Model); }},
     {SCPI_OP_RESET, false, reset},
     {SCPI_OP_SET_IP_ADDRESS, true, setIpAddress},
     {SCPI_OP_IP_ADDRESS, false, ipAddress},
@@ -383,7 +393,13 @@ void run(uint32_t handle, const char *command, Reply reply, Caller caller, Chass
     const korvax::ParsedCommand parsed = korvax::parseCommand(command);
     const auto h = std::find_if(std::begin(kHandlers), std::end(kHandlers),
                                 [&](const Handler &e) { return e.op == parsed.op; });
-    if (h == std::end(kHandlers)) return reply.set(kUnknownCommand);
+    if (h == std::end(kHandlers)) {
+        // The Windows driver's compact tables answer unknown text with the
+        // parser's own message.
+        if constexpr (korvax::BuildPolicy::kCompactScpiTables)
+            if (parsed.op == SCPI_OP_UNKNOWN) return reply.set(parsed.error);
+        return reply.set(kUnknownCommand);
+    }
     // An argument that does not fit is refused before anything acts on it:
     // the empty argument left in its place would set a value nobody typed.
     if (!parsed.error.empty()) return reply.set(parsed.error);

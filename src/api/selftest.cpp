@@ -12,6 +12,7 @@
 
 #include "KORVAX.h"
 #include "api/operations.h"
+#include "base/build_policy.h"
 #include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
 #include "connection/board_replies.h"
@@ -20,7 +21,7 @@ namespace korvax {
 namespace {
 
 constexpr uint8_t kLoopBackArg[3] = {1, 2, 4};  // argument bit of each sub-unit
-constexpr size_t kTextArea = 512;
+constexpr size_t kTextArea = BuildPolicy::kSelfTestTextArea;
 
 // Lines of the RF board's chain that the loop-back tests, by card type;
 // 0 for a type the controller does not test.
@@ -111,6 +112,8 @@ int32_t KORVAX_SPILoopTestInfo(uint32_t handle, uint32_t subUnit, uint32_t *resu
 
     if (subUnit == 0) {
         if (lacksMatrixLoopBack(*c)) return KORVAX_ERR_NOT_SUPPORTED;
+        if (BuildPolicy::kRQ520BWithoutLoopBack && modelOf(*c).dllRefusesMatrixLoopBack)
+            return KORVAX_ERR_NOT_SUPPORTED;
         if (const int32_t st = query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[0]); st < 0) return st;
         const LoopBackLayout layout = modelOf(*c).loopBack;
         if (layout == LoopBackLayout::Unknown) return KORVAX_ERR_NOT_SUPPORTED;

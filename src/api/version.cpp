@@ -2,11 +2,13 @@
 #include <cstring>
 
 #include "api/operations.h"
+#include "base/build_policy.h"
 #include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
 
 extern "C" KORVAX_API void KORVAX_GetLibVersion(char *version) {
-    if (version) std::memcpy(version, KORVAX_LIB_VERSION, sizeof KORVAX_LIB_VERSION);
+    using korvax::BuildPolicy;
+    if (version) std::memcpy(version, BuildPolicy::kLibVersion, sizeof BuildPolicy::kLibVersion);
 }
 
 namespace korvax {

@@ -116,6 +116,8 @@ struct ChassisModel {
     std::span<const AdapterPlate> plates{};  // empty: no adapter plate in sub-unit 2
     // Firmware without the matrix loop-back and the adapter plate.
     FirmwareRange withoutLoopBackAndPlate{};
+    // KORVAX.dll refuses this model's matrix loop-back whatever its firmware.
+    bool dllRefusesMatrixLoopBack = false;
     // Firmware from which the controller keeps card data (serials, hardware
     // versions) and answers in the current slot-information layout.
     Firmware cardData{};
@@ -192,7 +194,8 @@ inline constexpr ChassisModel kTable[] = {
      .matrix = kBase, .matrixFw2 = kBaseFw2, .closureLimit = 400,
      .versionInSecondPair = true, .firmwareFirst = true, .versions = VersionReport::Controller,
      .rfCards = kRfCards, .plates = kPlates,
-     .withoutLoopBackAndPlate = kEarlyFw2, .cardData = kCardDataFw},
+     .withoutLoopBackAndPlate = kEarlyFw2, .dllRefusesMatrixLoopBack = true,
+     .cardData = kCardDataFw},
     {.code = KORVAX_MODEL_RQ521, .name = "RQ521", .codeText = "042A", .slotTotal = 4,
      .slots = {4, 0, 0}, .boardType0 = 1,
      .matrix = kRq521Card, .matrixFw2 = kRq521Card, .closureLimit = 270,

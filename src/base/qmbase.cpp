@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/build_policy.h"
 #include "platform/platform.h"
 
 uint16_t ArrayToU16(const uint8_t *bytes, uint32_t *count) {
@@ -73,7 +74,8 @@ int32_t validIPAddress(const char *text) {
         p = dot + 1;
     }
     if (!ipField(p, p + std::strlen(p), &v[3])) return 0;
-    return v[0] == 192 && v[1] == 168 && v[2] == 1 && v[3] != 200 && v[3] != 255;
+    const bool host255 = korvax::BuildPolicy::kIpHost255Accepted && v[3] == 255;
+    return v[0] == 192 && v[1] == 168 && v[2] == 1 && v[3] != 200 && (v[3] != 255 || host255);
 }
 
 int32_t isdigitstr(const char *text) {
@@ -84,6 +86,11 @@ int32_t isdigitstr(const char *text) {
 }
 
 uint32_t SLEEP(int32_t milliseconds) {
+    if constexpr (korvax::BuildPolicy::kMillisecondSleep) {
+        if (milliseconds > 0)
+            korvax::platform::sleepMilliseconds(static_cast<unsigned>(milliseconds));
+        return 0;
+    }
     // Whole seconds only: the instrument's settle times are seconds long.
     if (milliseconds < 1000) return 0;
     return korvax::platform::sleepSeconds(static_cast<unsigned>(milliseconds / 1000));

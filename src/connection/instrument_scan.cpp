@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "base/build_policy.h"
 #include "base/records.h"
 #include "connection/VISAconnection.h"
 #include "connection/visa_loader.h"
@@ -17,10 +18,13 @@ enum class Answer { Accepted, Refused, WriteFailed, ReadFailed };
 
 Answer ask(ViSession vi, const IdentityTest &accepts, std::string &accepted) {
     std::array<char, KORVAX_RX_SIZE + 1> reply{};
-    const IdentityReply r = askIdentity(vi, reply.data(), KORVAX_RX_SIZE);
+    // The Windows driver reads the identity once, at most 255 bytes.
+    constexpr uint32_t kRoom = BuildPolicy::kIdentityReadMax;
+    static_assert(kRoom <= KORVAX_RX_SIZE);
+    const IdentityReply r = askIdentity(vi, reply.data(), kRoom);
     if (r.failed == WireStep::Write) return Answer::WriteFailed;
     if (r.failed == WireStep::Read) return Answer::ReadFailed;
-    const std::string_view text(reply.data(), std::min<uint32_t>(r.count, KORVAX_RX_SIZE));
+    const std::string_view text(reply.data(), std::min<uint32_t>(r.count, kRoom));
     if (!accepts(text)) return Answer::Refused;
     accepted.assign(text);
     return Answer::Accepted;
@@ -74,7 +78,7 @@ Identified identify(uint32_t manager, std::string_view rsrc, const IdentityTest 
     ViSession vi = 0;
     if (visa::open(manager, name.c_str(), VI_NO_LOCK, 0, &vi) < 0) return {};
     Identified found;
-    found.serial = rsrc.starts_with("ASRL");
+    found.serial = BuildPolicy::kSerialRateProbe && rsrc.starts_with("ASRL");
     const bool ok = found.serial ? probeSerial(vi, accepts, found.baud, found.reply)
                                  : ask(vi, accepts, found.reply) == Answer::Accepted;
     if (!ok) {
@@ -86,6 +90,18 @@ Identified identify(uint32_t manager, std::string_view rsrc, const IdentityTest 
 }
 
 void closeSession(uint32_t session) { visa::close(session); }
+
+int32_t openSession(uint32_t &manager, const char *rsrc, uint32_t &session) {
+    if (manager == 0) {
+        ViSession rm = 0;
+        if (const ViStatus st = visa::openDefaultRM(&rm); st < 0) return st;
+        manager = rm;
+    }
+    ViSession vi = 0;
+    if (const ViStatus st = visa::open(manager, rsrc, VI_NO_LOCK, 0, &vi); st < 0) return st;
+    session = vi;
+    return 0;
+}
 
 ResourceProber::ResourceProber(uint32_t manager, std::vector<std::string> names, IdentityTest accepts,
                                unsigned threads)

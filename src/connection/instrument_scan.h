@@ -87,4 +87,8 @@ private:
 // Closes a session (or a manager).
 void closeSession(uint32_t session);
 
+// Opens a session to rsrc, opening a default resource manager into
+// `manager` first when none is open. VISA's status (negative: nothing open).
+int32_t openSession(uint32_t &manager, const char *rsrc, uint32_t &session);
+
 }  // namespace korvax

@@ -1,11 +1,13 @@
 // The one seam between libKORVAX and a VISA library.
 //
 // Nothing in the library calls a vi* function directly: each call goes
-// through these wrappers, which load a VISA shared object on first use with
-// dlopen and resolve the standard names. KORVAX_VISA_LIBRARY (a path or a
-// file name) picks a vendor VISA; without it the built-in VISA library next
-// to libKORVAX is used. While no VISA could be loaded every wrapper returns
-// VI_ERROR_LIBRARY_NFOUND, and the next call tries again.
+// through these wrappers. On Linux (visa_loader.cpp) they load a VISA shared
+// object on first use with dlopen and resolve the standard names.
+// KORVAX_VISA_LIBRARY (a path or a file name) picks a vendor VISA; without it
+// the built-in VISA library next to libKORVAX is used. While no VISA could be
+// loaded every wrapper returns VI_ERROR_LIBRARY_NFOUND, and the next call
+// tries again. KORVAX.dll (visa_loader_win32.cpp) calls the functions it
+// imports from VISA64.dll by ordinal; it has no setAttribute or flush.
 #pragma once
 
 #include "visa/visa.h"

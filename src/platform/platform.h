@@ -1,14 +1,13 @@
 // The thin layer over what differs between the Linux and Windows builds:
 // a process-wide mutex that needs no run-time initialisation, sleeping, and
-// a monotonic clock. POSIX code lives in posix.cpp, the Windows slot in
-// win32.cpp (compiled only there).
+// a monotonic clock. The build compiles one implementation: posix.cpp on
+// Linux, win32.cpp for KORVAX.dll.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
-#if defined(_WIN32)
-#  include <windows.h>
-#else
+#if !defined(_WIN32)
 #  include <pthread.h>
 #endif
 
@@ -26,7 +25,9 @@ public:
 
 private:
 #if defined(_WIN32)
-    SRWLOCK lock_ = SRWLOCK_INIT;
+    // A Win32 mutex object, created on first use and kept for the life of
+    // the process (a racing second creator closes its own and uses ours).
+    std::atomic<void *> handle_{nullptr};
 #else
     pthread_mutex_t lock_ = PTHREAD_MUTEX_INITIALIZER;
 #endif
@@ -45,6 +46,8 @@ private:
 
 // Whole seconds, as the instruments' settle times are specified.
 unsigned sleepSeconds(unsigned seconds) noexcept;
+// At least the given number of milliseconds.
+void sleepMilliseconds(unsigned milliseconds) noexcept;
 // Monotonic time in seconds.
 double monotonicSeconds() noexcept;
 

@@ -1,8 +1,7 @@
-#include "platform/platform.h"
-
-#if !defined(_WIN32)
 #include <time.h>
 #include <unistd.h>
+
+#include "platform/platform.h"
 
 namespace korvax::platform {
 
@@ -11,6 +10,13 @@ void Mutex::unlock() noexcept { pthread_mutex_unlock(&lock_); }
 
 unsigned sleepSeconds(unsigned seconds) noexcept { return ::sleep(seconds); }
 
+void sleepMilliseconds(unsigned milliseconds) noexcept {
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0) {
+    }
+}
+
 double monotonicSeconds() noexcept {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -18,4 +24,3 @@ double monotonicSeconds() noexcept {
 }
 
 }  // namespace korvax::platform
-#endif

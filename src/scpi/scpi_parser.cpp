@@ -10,7 +10,9 @@
 #include <span>
 #include <string_view>
 
+#include "base/build_policy.h"
 #include "base/records.h"
+#include "scpi/compact_tables.h"
 
 // The long forms keep the manual's spelling, oddities included: users copy
 // them from it, so a "corrected" text would stop matching what they type.
@@ -161,8 +163,10 @@ korvax::ParsedCommand korvax::parseCommand(std::string_view text) {
     const bool lower = std::any_of(text.begin(), text.end(), [](char c) {
         return std::islower(static_cast<unsigned char>(c)) != 0;
     });
-    const ScpiCommand *table = lower ? commandMapUpperAndLower : commandMapAllUpper;
-    for (const ScpiCommand &entry : std::span(table, KORVAX_SCPI_COMMAND_COUNT)) {
+    std::span<const ScpiCommand> table(lower ? commandMapUpperAndLower : commandMapAllUpper,
+                                       KORVAX_SCPI_COMMAND_COUNT);
+    if constexpr (BuildPolicy::kCompactScpiTables) table = compactScpiTable(lower);
+    for (const ScpiCommand &entry : table) {
         const std::string_view spelling = entry.text;
         if (!text.starts_with(spelling)) continue;
         ParsedCommand parsed{entry.op, {}, {}};

@@ -8,7 +8,12 @@
 #include <thread>
 #include <chrono>
 
+#if defined(_WIN32)
+// The Windows test double (VISA64.dll) exports through its definition file.
+#define VISA_EXPORT extern "C"
+#else
 #define VISA_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace fakevisa {
 namespace {
