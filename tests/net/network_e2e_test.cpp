@@ -3,6 +3,7 @@
 // queries and a firmware update; a server that dies mid-session and comes
 // back; and what the application sees meanwhile.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -76,7 +77,9 @@ TEST_P(NetworkE2E, DiscoverySwitchingQueriesAndUpdate) {
     KORVAX_SCPIQuery(handle, "*IDN?", reply);
     EXPECT_NE(std::string(reply).find("RQ522"), std::string::npos) << reply;
 
-    const std::string image = ::testing::TempDir() + "korvax-net-fw.bin";
+    // One file per process: ctest runs the link variants side by side.
+    const std::string image =
+        ::testing::TempDir() + "korvax-net-fw-" + std::to_string(::getpid()) + ".bin";
     {
         std::ofstream out(image, std::ios::binary);
         for (int i = 0; i < 1000; ++i) out.put(static_cast<char>(i * 7));
