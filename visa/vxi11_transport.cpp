@@ -1,5 +1,7 @@
 #include "visa/vxi11_transport.h"
 
+#include "visa/net_transport_support.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -16,28 +18,6 @@ constexpr uint16_t kStandardPortmapper = 111;
 // instrument went away must not stall the program.
 constexpr uint32_t kCloseWaitMs = 500;
 
-ViStatus statusOf(net::IoResult r) {
-    switch (r) {
-    case net::IoResult::Ok: return VI_SUCCESS;
-    case net::IoResult::Timeout: return VI_ERROR_TMO;
-    case net::IoResult::Closed: return VI_ERROR_CONN_LOST;
-    case net::IoResult::Refused:
-    case net::IoResult::NotFound: return VI_ERROR_RSRC_NFOUND;
-    case net::IoResult::Failed: return VI_ERROR_IO;
-    }
-    return VI_ERROR_IO;
-}
-
-template <typename T>
-void put(void *out, T value) {
-    std::memcpy(out, &value, sizeof value);
-}
-
-void putString(void *out, const std::string &s) {
-    const std::size_t n = std::min<std::size_t>(s.size(), VI_FIND_BUFLEN - 1);
-    std::memcpy(out, s.data(), n);
-    static_cast<char *>(out)[n] = '\0';
-}
 
 ViStatus sendCall(int fd, const net::CallHeader &header, const net::Bytes &args,
                   net::Deadline deadline) {
@@ -402,11 +382,11 @@ ViStatus Vxi11Transport::setAttribute(ViAttr attr, ViAttrState value) {
 ViStatus Vxi11Transport::getAttribute(ViAttr attr, void *value) const {
     switch (attr) {
     case VI_ATTR_TCPIP_ADDR:
-    case VI_ATTR_TCPIP_HOSTNAME: putString(value, host_); return VI_SUCCESS;
-    case VI_ATTR_TCPIP_DEVICE_NAME: putString(value, device_); return VI_SUCCESS;
-    case VI_ATTR_TCPIP_PORT: put<ViUInt16>(value, corePort_); return VI_SUCCESS;
-    case VI_ATTR_TCPIP_NODELAY: put<ViUInt16>(value, VI_TRUE); return VI_SUCCESS;
-    case VI_ATTR_TCPIP_KEEPALIVE: put<ViUInt16>(value, VI_FALSE); return VI_SUCCESS;
+    case VI_ATTR_TCPIP_HOSTNAME: putAttributeString(value, host_); return VI_SUCCESS;
+    case VI_ATTR_TCPIP_DEVICE_NAME: putAttributeString(value, device_); return VI_SUCCESS;
+    case VI_ATTR_TCPIP_PORT: putAttribute<ViUInt16>(value, corePort_); return VI_SUCCESS;
+    case VI_ATTR_TCPIP_NODELAY: putAttribute<ViUInt16>(value, VI_TRUE); return VI_SUCCESS;
+    case VI_ATTR_TCPIP_KEEPALIVE: putAttribute<ViUInt16>(value, VI_FALSE); return VI_SUCCESS;
     default: return io_.get(attr, value);
     }
 }

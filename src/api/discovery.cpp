@@ -147,14 +147,7 @@ int32_t KORVAX_Connect(const char *rsrcName, uint32_t *handle) {
         // otherwise hand out handle 0.
         if (c.vi == 0 || wanted != std::string_view(c.rsrcName)) continue;
         *handle = c.vi;
-        if (c.connected == 1) return 0;
-        for (auto &s : c.subUnits) {
-            std::memset(s.slotPresent, 0xFF, sizeof s.slotPresent);
-            std::memset(s.cardSlot, 0xFF, sizeof s.cardSlot);
-            std::memset(s.cascadeState, 0xFF, sizeof s.cascadeState);
-        }
-        std::memset(c.scpiReply, 0, sizeof c.scpiReply);
-        c.connected = 1;
+        if (c.connected != 1) startConnection(c);
         return 0;
     }
     return KORVAX_ERR_RESOURCE_ABSENT;

@@ -6,6 +6,16 @@
 
 namespace korvax {
 
+void startConnection(ChassisInfo &c) {
+    for (auto &s : c.subUnits) {
+        std::memset(s.slotPresent, 0xFF, sizeof s.slotPresent);
+        std::memset(s.cardSlot, 0xFF, sizeof s.cardSlot);
+        std::memset(s.cascadeState, 0xFF, sizeof s.cascadeState);
+    }
+    std::memset(c.scpiReply, 0, sizeof c.scpiReply);
+    c.connected = 1;
+}
+
 void forgetDiscoveredChassis() {
     for (int i = 0; i < KORVAX_MAX_CHASSIS; ++i) {
         ChassisInfo &c = globalChassisInfo[i];
@@ -32,13 +42,7 @@ int32_t connectNewSession(std::string_view name, uint32_t &handle) {
         if (c.vi != 0) closeSession(c.vi);
         c.vi = vi;
         handle = vi;
-        for (auto &s : c.subUnits) {
-            std::memset(s.slotPresent, 0xFF, sizeof s.slotPresent);
-            std::memset(s.cardSlot, 0xFF, sizeof s.cardSlot);
-            std::memset(s.cascadeState, 0xFF, sizeof s.cascadeState);
-        }
-        std::memset(c.scpiReply, 0, sizeof c.scpiReply);
-        c.connected = 1;
+        startConnection(c);
         return 0;
     }
     return KORVAX_ERR_RESOURCE_ABSENT;

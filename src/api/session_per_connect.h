@@ -11,6 +11,10 @@
 
 namespace korvax {
 
+// A record as a new connection starts it: presence, card slots and
+// cascade relays unknown until asked, no SCPI reply waiting.
+void startConnection(ChassisInfo &c);
+
 // Empties the records of the previous discovery (their sessions went with
 // its resource manager), so that only chassis the next discovery lists can
 // be connected and no old handle resolves.
