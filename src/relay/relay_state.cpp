@@ -15,6 +15,7 @@
 // crosspoints through forEachRelayOfPoint, and tests hold them to identical
 // frames.
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -295,6 +296,8 @@ int32_t KORVAX_OpMatrix(uint32_t handle, long subUnit, const uint32_t *state, in
         const int32_t kept = std::min<int32_t>(count, KORVAX_USER_WORDS);
         std::memmove(c->subUnits[subUnit].userState, state, kept * sizeof(uint32_t));
     }
-    currentOpSwitch = 0;
+    // Threads switching different chassis all reach this write after the
+    // exchange lock is gone: make it an atomic store.
+    std::atomic_ref<uint8_t>(currentOpSwitch).store(0, std::memory_order_relaxed);
     return 0;
 }
