@@ -134,6 +134,39 @@ TEST_F(Visa, MalformedExpressionsAreRefused) {
     EXPECT_EQ(viFindRsrc(rm, nullptr, nullptr, nullptr, nullptr), VI_ERROR_INV_EXPR);
 }
 
+// Expressions built to make a backtracking matcher take exponential time or
+// to exhaust a recursive parser's stack. Before the matcher ran as a state
+// machine, the first case took minutes and the nesting case crashed.
+TEST_F(Visa, HostileExpressionsAreCheapOrRefused) {
+    visa::declareSimulated("GPIB0::5::INSTR", sim::Config::forModel(sim::kRQ521));
+    visa::declareSimulated("TCPIP0::" + std::string(200, 'a') + "::INSTR", sim::Config::forModel(sim::kRQ522));
+    const auto nested = [](int depth, const std::string &inner) {
+        return std::string(static_cast<std::size_t>(depth), '(') + inner + std::string(static_cast<std::size_t>(depth), ')');
+    };
+    struct Case {
+        std::string expr;
+        ViStatus status;
+        ViUInt32 count;
+    };
+    const Case cases[] = {
+        {"?*" + std::string(60, '+'), VI_SUCCESS, 2},
+        {"?*" + std::string(60, '+') + "X", VI_ERROR_RSRC_NFOUND, 0},
+        {"(?*)*(a*)*(a|a|?)*(a*a*)*b", VI_ERROR_RSRC_NFOUND, 0},
+        {"((?*)+)+((a+)+)+((?*)+)+::INSTR", VI_SUCCESS, 1},
+        {nested(32, "GPIB0::5::INSTR"), VI_SUCCESS, 1},
+        {nested(33, "GPIB0::5::INSTR"), VI_ERROR_INV_EXPR, 0},
+        {nested(100000, "?*"), VI_ERROR_INV_EXPR, 0},
+        {"?*" + std::string(254, '*'), VI_SUCCESS, 2},
+        {"?*" + std::string(255, '*'), VI_ERROR_INV_EXPR, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.expr.substr(0, 40));
+        ViUInt32 count = 99;
+        EXPECT_EQ(viFindRsrc(rm, c.expr.c_str(), nullptr, &count, nullptr), c.status);
+        EXPECT_EQ(count, c.count);
+    }
+}
+
 TEST_F(Visa, OpenAcceptsEverySpellingOfAResource) {
     visa::declareSimulated("TCPIP0::sim-rq521::INSTR", sim::Config::forModel(sim::kRQ521));
     visa::declareSimulated("ASRL1::INSTR", sim::Config::forModel(sim::kRQ523));
