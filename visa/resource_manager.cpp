@@ -27,7 +27,8 @@ namespace korvax::visa {
 namespace {
 
 struct Declared {
-    std::string name;       // as declared: what viFindRsrc reports
+    std::string name;       // as declared
+    std::string standard;   // what viFindRsrc reports and matches
     std::string canonical;  // what viOpen compares
     std::shared_ptr<sim::Chassis> chassis;
 };
@@ -85,14 +86,16 @@ Declared *findDeclared(Registry &r, const std::string &canonical) {
 }
 
 void declareLocked(Registry &r, const std::string &rsrc, sim::Config config) {
-    const auto canonical = canonicalResourceName(rsrc);
-    if (!canonical) throw std::invalid_argument("\"" + rsrc + "\" is not a VISA resource string");
+    const auto standard = standardResourceName(rsrc);
+    if (!standard) throw std::invalid_argument("\"" + rsrc + "\" is not a VISA resource string");
+    const std::string canonical = *canonicalResourceName(*standard);
     auto chassis = std::make_shared<sim::Chassis>(std::move(config));
-    if (Declared *d = findDeclared(r, *canonical)) {
+    if (Declared *d = findDeclared(r, canonical)) {
         d->name = rsrc;
+        d->standard = *standard;
         d->chassis = std::move(chassis);
     } else {
-        r.declared.push_back({rsrc, *canonical, std::move(chassis)});
+        r.declared.push_back({rsrc, *standard, canonical, std::move(chassis)});
     }
 }
 
@@ -214,9 +217,12 @@ VISA_EXPORT ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViFindList *
     const auto pattern = expr ? ResourceExpression::compile(expr) : std::nullopt;
     if (!pattern) return VI_ERROR_INV_EXPR;
 
+    // Searches see the standard spelling, as programs expect from any VISA:
+    // "?*INSTR" finds a chassis declared as "GPIB0::7", and a serial port
+    // declared in lower case is reported as ASRL.
     FindList found{sesn, {}, 1};
     for (const auto &d : r.declared)
-        if (pattern->matches(d.name)) found.names.push_back(d.name);
+        if (pattern->matches(d.standard)) found.names.push_back(d.standard);
     if (found.names.empty()) return VI_ERROR_RSRC_NFOUND;
     if (retCnt) *retCnt = static_cast<ViUInt32>(found.names.size());
     if (desc) copyName(desc, found.names.front());
@@ -256,9 +262,9 @@ VISA_EXPORT ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode,
 
     auto session = std::make_shared<Session>();
     session->manager = sesn;
-    session->name = d->name;
+    session->name = d->standard;
     session->transport =
-        std::make_unique<SimulatedTransport>(d->chassis, isSerialResource(d->name));
+        std::make_unique<SimulatedTransport>(d->chassis, isSerialResource(d->standard));
     *vi = newObject(r);
     r.sessions[*vi] = std::move(session);
     return VI_SUCCESS;

@@ -70,6 +70,24 @@ TEST_F(Bench, SerialNumbersReadAndWriteThrough) {
     EXPECT_EQ(KORVAX_GetSN(handle, serials.data(), 5), KORVAX_ERR_SN_UNSET);
 }
 
+// A serial port declared in lower case is still probed and read as a
+// serial port: replies holding a newline byte (serial 12323406 is
+// 0x00BC0A4E) arrive whole.
+TEST_F(Bench, SerialPortDeclaredInLowerCaseReadsWholeReplies) {
+    sim::Config config = sim::Config::forModel(sim::kRQ521);
+    config.serial = 12323406;
+    visa::declareSimulated("asrl7::instr", config);
+    std::array<RsrcEntry, KORVAX_MAX_CHASSIS> entries{};
+    uint32_t count = 0;
+    ASSERT_EQ(KORVAX_FindRsrc(entries.data(), &count), 0);
+    ASSERT_EQ(count, 1u);
+    EXPECT_STREQ(entries[0].rsrcName, "ASRL7::INSTR");
+    ASSERT_EQ(KORVAX_Connect("ASRL7::INSTR", &handle), 0);
+    std::array<uint32_t, 2> serials{};
+    ASSERT_EQ(KORVAX_GetSN(handle, serials.data(), 2), 0);
+    EXPECT_EQ(serials, (std::array<uint32_t, 2>{12323406, config.slots[0].serial}));
+}
+
 TEST_F(Bench, OldRQ520FirmwareRefusesCardRecords) {
     sim::Config config = sim::Config::forModel(sim::kRQ520);
     config.firmware = {{3, 5}};
