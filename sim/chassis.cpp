@@ -108,6 +108,10 @@ Config validated(Config config) {
     if (config.slots.empty()) config.slots = Config::forModel(config.model).slots;
     if (static_cast<int>(config.slots.size()) != geometry(config).slotTotal)
         throw std::invalid_argument("slot list does not match the chassis model");
+    // The old layout has room for 7 digits only: the 8-digit default would
+    // read back as a different, invalid number.
+    if (usesOldSlotLayout(config) && config.serial == kDefaultSerial)
+        config.serial = kDefaultOldLayoutSerial;
     return config;
 }
 

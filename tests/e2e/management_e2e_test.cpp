@@ -88,6 +88,20 @@ TEST_F(Bench, SerialPortDeclaredInLowerCaseReadsWholeReplies) {
     EXPECT_EQ(serials, (std::array<uint32_t, 2>{12323406, config.slots[0].serial}));
 }
 
+// An RQ520 or RQ520B with old firmware and no serial of its own reports a
+// valid 7-digit one.
+TEST_F(Bench, OldLayoutChassisHasAValidDefaultSerial) {
+    for (const uint16_t model : {sim::kRQ520, sim::kRQ520B}) {
+        SCOPED_TRACE(model);
+        sim::Config config = sim::Config::forModel(model);
+        config.firmware = {{3, 5}};
+        attach("TCPIP0::old::INSTR", config);
+        char type[16] = {}, maker[16] = {}, serial[16] = {}, firmware[16] = {};
+        ASSERT_EQ(KORVAX_GetDeviceInfo(handle, type, maker, serial, firmware, 10), 0);
+        EXPECT_EQ(text(serial), " 1234567");
+    }
+}
+
 TEST_F(Bench, OldRQ520FirmwareRefusesCardRecords) {
     sim::Config config = sim::Config::forModel(sim::kRQ520);
     config.firmware = {{3, 5}};
