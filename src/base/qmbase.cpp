@@ -114,7 +114,11 @@ int32_t allUpperCase(char *text) {
 uint32_t SLEEP(int32_t milliseconds) {
     // Whole seconds only: the instrument's settle times are seconds long.
     if (milliseconds < 1000) return 0;
-    return korvax::platform::sleepSeconds(static_cast<unsigned>(milliseconds / 1000));
+    return korvax::platform::waitSeconds(static_cast<unsigned>(milliseconds / 1000));
+}
+
+void SetSleepHook(uint32_t (*hook)(uint32_t seconds)) {
+    korvax::platform::setSleepHook(hook);
 }
 
 void getHighPrecisionTime(double *seconds) {

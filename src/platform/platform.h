@@ -45,6 +45,12 @@ private:
 
 // Whole seconds, as the instruments' settle times are specified.
 unsigned sleepSeconds(unsigned seconds) noexcept;
+// What the library waits with: the hook when one is set, else sleepSeconds.
+// Tests set a hook so that no settle time passes in real time, and can see
+// what was asked for.
+using SleepHook = unsigned (*)(unsigned seconds);
+void setSleepHook(SleepHook hook) noexcept;  // nullptr: sleep for real again
+unsigned waitSeconds(unsigned seconds) noexcept;
 // Monotonic time in seconds.
 double monotonicSeconds() noexcept;
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "KORVAX.h"
+#include "base/qmbase.h"
 #include "sim/chassis.h"
 #include "visa/simulation.h"
 

@@ -9,6 +9,7 @@
 
 #include "base/records.h"
 #include "fakevisa/fake_visa.h"
+#include "support/sleep_recorder.h"
 
 namespace testsupport {
 
