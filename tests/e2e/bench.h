@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "KORVAX.h"
-#include "base/qmbase.h"
 #include "sim/chassis.h"
 #include "visa/simulation.h"
 
