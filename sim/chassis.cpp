@@ -389,7 +389,7 @@ Bytes Chassis::relayFrame(std::span<const uint8_t> request) {
     if (request.size() < 4 || request[1] != 0) return errorReply();
     const Geometry g = sim::geometry(config_);
     const std::size_t length = le16(request, 2);
-    const std::size_t expected = static_cast<std::size_t>(g.boards * g.wordsPerBoard * 2);
+    const std::size_t expected = static_cast<std::size_t>(g.boards) * static_cast<std::size_t>(g.wordsPerBoard) * 2;
     if (length != request.size() - 4 || length != expected) return errorReply();
 
     if (config_.model == kRQ521 && config_.controlMode == 0) {
