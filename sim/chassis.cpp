@@ -108,6 +108,10 @@ Config validated(Config config) {
     if (config.slots.empty()) config.slots = Config::forModel(config.model).slots;
     if (static_cast<int>(config.slots.size()) != geometry(config).slotTotal)
         throw std::invalid_argument("slot list does not match the chassis model");
+    // The old layout has room for 7 digits only: the 8-digit default would
+    // read back as a different, invalid number.
+    if (usesOldSlotLayout(config) && config.serial == kDefaultSerial)
+        config.serial = kDefaultOldLayoutSerial;
     return config;
 }
 
@@ -400,7 +404,7 @@ Bytes Chassis::relayFrame(std::span<const uint8_t> request) {
     if (request.size() < 4 || request[1] != 0) return errorReply();
     const Geometry g = sim::geometry(config_);
     const std::size_t length = le16(request, 2);
-    const std::size_t expected = static_cast<std::size_t>(g.boards * g.wordsPerBoard * 2);
+    const std::size_t expected = static_cast<std::size_t>(g.boards) * static_cast<std::size_t>(g.wordsPerBoard) * 2;
     if (length != request.size() - 4 || length != expected) return errorReply();
 
     if (config_.model == kRQ521 && config_.controlMode == 0) {

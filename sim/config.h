@@ -28,6 +28,13 @@ inline constexpr std::array<uint16_t, 6> kModels = {kRQ520, kRQ520B, kRQ521,
 
 // Serial numbers the chassis stores as all ones read back as "never set".
 inline constexpr uint32_t kSerialUnset = 0xFFFFFFFFu;
+// Chassis serial numbers: 8 digits, except on chassis that answer the
+// slot-information request in the old layout (see usesOldSlotLayout), which
+// carries 7. A chassis left at the default serial gets the 7-digit default
+// there.
+inline constexpr uint32_t kDefaultSerial = 12345678;
+inline constexpr uint32_t kDefaultOldLayoutSerial = 1234567;
+inline constexpr uint32_t kOldLayoutSerialMax = 9999999;
 
 // A firmware version as the chassis sends it: two bytes. They are shown in
 // hexadecimal ("%x.%02x"), so version 3.10 is minor byte 0x10.
@@ -55,7 +62,7 @@ struct SIM_API Config {
     std::string idnMaker = "QM";
     std::string idnModel;  // empty: the model's name ("RQ521")
 
-    uint32_t serial = 12345678;  // chassis serial number
+    uint32_t serial = kDefaultSerial;  // chassis serial number
     uint8_t hwVersion = 21;      // chassis hardware version, decimal-coded
     std::array<char, 2> makerCode = {'Q', 'M'};
     // The model field of the slot-information reply; on an RQ520/RQ520B it

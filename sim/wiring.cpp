@@ -23,6 +23,13 @@ PointLocation lookup(uint32_t boardType, RelayGroup group, int row, int column) 
     return at;
 }
 
+// Position of (major, minor) in a row-major table `stride` wide; callers
+// pass checked, non-negative coordinates.
+std::size_t cell(int major, int stride, int minor) {
+    return static_cast<std::size_t>(major) * static_cast<std::size_t>(stride) +
+           static_cast<std::size_t>(minor);
+}
+
 }  // namespace
 
 Wiring::Wiring(uint16_t model, int wordsPerBoard) : wordsPerBoard_(wordsPerBoard) {
@@ -34,8 +41,8 @@ Wiring::Wiring(uint16_t model, int wordsPerBoard) : wordsPerBoard_(wordsPerBoard
     case 2: rows_ = 16, columns_ = 96; break;
     default: rows_ = 8, columns_ = 12; break;
     }
-    points_.resize(static_cast<std::size_t>(rows_ * columns_));
-    roles_.resize(static_cast<std::size_t>(wordsPerBoard_ * 16));
+    points_.resize(cell(rows_, columns_, 0));
+    roles_.resize(cell(wordsPerBoard_, 16, 0));
 
     // Which isolation relays a crosspoint pulls in is part of each card's
     // wiring: on the RQ521 only rows 4 and 5 have a CV relay; on the RQ523
@@ -82,7 +89,7 @@ Wiring::Wiring(uint16_t model, int wordsPerBoard) : wordsPerBoard_(wordsPerBoard
             const PointLocation at = lookup(type, ISO_LT, index, 0);
             if (at.word < 0 || at.word >= wordsPerBoard_ || at.bit < 0 || at.bit > 15) continue;
             standalone_.push_back({RelayKind::Cascade, at.word, at.bit});
-            auto &role = roles_[static_cast<std::size_t>(at.word * 16 + at.bit)];
+            auto &role = roles_[cell(at.word, 16, at.bit)];
             if (!role) role = RelayRole{RelayKind::Cascade, index, 0};
         }
     }
@@ -90,19 +97,19 @@ Wiring::Wiring(uint16_t model, int wordsPerBoard) : wordsPerBoard_(wordsPerBoard
 
 void Wiring::add(int row, int column, RelayKind kind, int word, int bit) {
     if (word < 0 || word >= wordsPerBoard_ || bit < 0 || bit > 15) return;
-    points_[static_cast<std::size_t>(row * columns_ + column)].push_back({kind, word, bit});
-    auto &role = roles_[static_cast<std::size_t>(word * 16 + bit)];
+    points_[cell(row, columns_, column)].push_back({kind, word, bit});
+    auto &role = roles_[cell(word, 16, bit)];
     if (!role) role = RelayRole{kind, row, column};
 }
 
 std::span<const Relay> Wiring::relaysOf(int row, int column) const {
     if (row < 0 || row >= rows_ || column < 0 || column >= columns_) return {};
-    return points_[static_cast<std::size_t>(row * columns_ + column)];
+    return points_[cell(row, columns_, column)];
 }
 
 std::optional<RelayRole> Wiring::roleOf(int word, int bit) const {
     if (word < 0 || word >= wordsPerBoard_ || bit < 0 || bit > 15) return std::nullopt;
-    return roles_[static_cast<std::size_t>(word * 16 + bit)];
+    return roles_[cell(word, 16, bit)];
 }
 
 }  // namespace korvax::sim

@@ -1,6 +1,8 @@
 #include "visa/resource_expression.h"
 
+#include <algorithm>
 #include <cctype>
+#include <tuple>
 #include <utility>
 
 namespace korvax::visa {
@@ -18,9 +20,6 @@ namespace {
 
 using Node = ResourceExpression::Node;
 using NodePtr = std::shared_ptr<const Node>;
-// Which positions of the name the expression can have reached: reach[i] is
-// true when the first i characters are matched.
-using Reach = std::vector<char>;
 
 std::shared_ptr<Node> make(Node::Kind kind) {
     auto node = std::make_shared<Node>();
@@ -91,7 +90,10 @@ private:
         switch (c) {
         case '?': return make(Node::Kind::Any);
         case '(': {
+            // Each level costs stack in this parser: bound it.
+            if (++depth_ > kMaxNesting) return nullptr;
             NodePtr inner = either();
+            --depth_;
             if (!inner || atEnd() || peek() != ')') return nullptr;
             ++pos_;
             return inner;
@@ -146,84 +148,148 @@ private:
 
     std::string_view text_;
     std::size_t pos_ = 0;
+    int depth_ = 0;
 };
 
-bool inSet(const Node &set, char c) {
+bool inSet(const std::vector<std::pair<char, char>> &ranges, bool negated, char c) {
     bool hit = false;
-    for (const auto &[lo, hi] : set.ranges)
+    for (const auto &[lo, hi] : ranges)
         for (const char variant : {c, fold(c), upper(c)})
             hit = hit || (variant >= lo && variant <= hi);
-    return hit != set.negated;
-}
-
-bool accepts(const Node &node, char c) {
-    switch (node.kind) {
-    case Node::Kind::Literal: return fold(c) == node.literal;
-    case Node::Kind::Any: return true;
-    default: return inSet(node, c);
-    }
-}
-
-bool any(const Reach &r) {
-    for (char x : r)
-        if (x) return true;
-    return false;
-}
-
-Reach advance(const Node &node, const Reach &from, std::string_view name) {
-    Reach out(from.size(), 0);
-    switch (node.kind) {
-    case Node::Kind::Literal:
-    case Node::Kind::Any:
-    case Node::Kind::Set:
-        for (std::size_t i = 0; i < name.size(); ++i)
-            if (from[i] && accepts(node, name[i])) out[i + 1] = 1;
-        return out;
-    case Node::Kind::Sequence: {
-        Reach r = from;
-        for (const auto &part : node.parts) r = advance(*part, r, name);
-        return r;
-    }
-    case Node::Kind::Either:
-        for (const auto &part : node.parts) {
-            const Reach r = advance(*part, from, name);
-            for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(out[i] | r[i]);
-        }
-        return out;
-    case Node::Kind::ZeroOrMore:
-    case Node::Kind::OneOrMore: {
-        // Each round adds at least one new position or stops, so the loop
-        // runs at most name.size() + 1 times.
-        Reach frontier =
-            node.kind == Node::Kind::ZeroOrMore ? from : advance(*node.parts[0], from, name);
-        out = frontier;
-        while (any(frontier)) {
-            Reach next = advance(*node.parts[0], frontier, name);
-            for (std::size_t i = 0; i < next.size(); ++i) {
-                next[i] = static_cast<char>(next[i] && !out[i]);
-                out[i] = static_cast<char>(out[i] | next[i]);
-            }
-            frontier = std::move(next);
-        }
-        return out;
-    }
-    }
-    return out;
+    return hit != negated;
 }
 
 }  // namespace
 
+// The expression as a nondeterministic state machine: states that consume
+// one character (a literal, any character, a set) lead to one next state;
+// the others only fork to further states without consuming. A run keeps the
+// set of states reached so far, so no alternative is ever tried twice.
+struct ResourceExpression::Machine {
+    struct State {
+        Node::Kind kind = Node::Kind::Sequence;  // Literal, Any, Set consume; others fork
+        char literal = 0;
+        bool negated = false;
+        std::vector<std::pair<char, char>> ranges;
+        int next = -1;          // after consuming
+        std::vector<int> forks; // without consuming
+    };
+    std::vector<State> states;
+    int start = -1;
+    int accept = -1;
+
+    bool accepts(const State &s, char c) const {
+        switch (s.kind) {
+        case Node::Kind::Literal: return fold(c) == s.literal;
+        case Node::Kind::Any: return true;
+        case Node::Kind::Set: return inSet(s.ranges, s.negated, c);
+        default: return false;
+        }
+    }
+
+    int add(Node::Kind kind) {
+        states.push_back(State{});
+        states.back().kind = kind;
+        return static_cast<int>(states.size()) - 1;
+    }
+    void fork(int from, int to) { states[static_cast<std::size_t>(from)].forks.push_back(to); }
+
+    // Builds the states of a node; returns its entry and exit. The depth is
+    // that of the parsed tree, bounded by the expression's length.
+    std::pair<int, int> build(const Node &node) {
+        switch (node.kind) {
+        case Node::Kind::Literal:
+        case Node::Kind::Any:
+        case Node::Kind::Set: {
+            const int in = add(node.kind);
+            const int out = add(Node::Kind::Sequence);
+            State &s = states[static_cast<std::size_t>(in)];
+            s.literal = node.literal;
+            s.negated = node.negated;
+            s.ranges = node.ranges;
+            s.next = out;
+            return {in, out};
+        }
+        case Node::Kind::Sequence: {
+            std::pair<int, int> whole{-1, -1};
+            for (const auto &part : node.parts) {
+                const auto piece = build(*part);
+                if (whole.first < 0)
+                    whole.first = piece.first;
+                else
+                    fork(whole.second, piece.first);
+                whole.second = piece.second;
+            }
+            return whole;
+        }
+        case Node::Kind::Either: {
+            const int in = add(Node::Kind::Either);
+            const int out = add(Node::Kind::Sequence);
+            for (const auto &part : node.parts) {
+                const auto piece = build(*part);
+                fork(in, piece.first);
+                fork(piece.second, out);
+            }
+            return {in, out};
+        }
+        case Node::Kind::ZeroOrMore:
+        case Node::Kind::OneOrMore: {
+            const int in = add(Node::Kind::Sequence);
+            const int out = add(Node::Kind::Sequence);
+            const auto piece = build(*node.parts[0]);
+            fork(in, piece.first);
+            if (node.kind == Node::Kind::ZeroOrMore) fork(in, out);
+            fork(piece.second, piece.first);
+            fork(piece.second, out);
+            return {in, out};
+        }
+        }
+        return {-1, -1};
+    }
+
+    // Adds a state and every state it forks to (without consuming).
+    void reach(int state, std::vector<char> &seen, std::vector<int> &set,
+               std::vector<int> &pending) const {
+        pending.push_back(state);
+        while (!pending.empty()) {
+            const int s = pending.back();
+            pending.pop_back();
+            if (seen[static_cast<std::size_t>(s)]) continue;
+            seen[static_cast<std::size_t>(s)] = 1;
+            set.push_back(s);
+            for (const int f : states[static_cast<std::size_t>(s)].forks) pending.push_back(f);
+        }
+    }
+
+    bool run(std::string_view name) const {
+        std::vector<char> seen(states.size(), 0);
+        std::vector<int> current, next, pending;
+        reach(start, seen, current, pending);
+        for (const char c : name) {
+            std::fill(seen.begin(), seen.end(), 0);
+            next.clear();
+            for (const int s : current) {
+                const State &st = states[static_cast<std::size_t>(s)];
+                if (st.next >= 0 && accepts(st, c)) reach(st.next, seen, next, pending);
+            }
+            current.swap(next);
+            if (current.empty()) return false;
+        }
+        return std::find(current.begin(), current.end(), accept) != current.end();
+    }
+};
+
 std::optional<ResourceExpression> ResourceExpression::compile(std::string_view text) {
-    if (text.empty()) return std::nullopt;
+    if (text.empty() || text.size() > kMaxExpressionLength) return std::nullopt;
     NodePtr root = Parser(text).parse();
     if (!root) return std::nullopt;
-    return ResourceExpression(std::move(root));
+    auto machine = std::make_shared<Machine>();
+    std::tie(machine->start, machine->accept) = machine->build(*root);
+    return ResourceExpression(std::move(machine));
 }
 
 bool ResourceExpression::matches(std::string_view name) const {
-    Reach start(name.size() + 1, 0);
-    start[0] = 1;
-    return advance(*root_, start, name).back() != 0;
+    return machine_->run(name);
 }
 
 }  // namespace korvax::visa

@@ -350,6 +350,13 @@ private:
                 complaint = "unknown key";
             if (!complaint.empty()) complain(e.line, e.key + ": " + complaint);
         }
+        // Checked once every key is in: the firmware decides the layout.
+        for (const Entry &e : section.entries)
+            if (e.key == "serial" && sim::usesOldSlotLayout(*config) &&
+                config->serial != sim::kSerialUnset && config->serial > sim::kOldLayoutSerialMax)
+                complain(e.line, "serial: an " + std::string(sim::modelName(config->model)) +
+                                     " with firmware before 3.06 stores 7 digits (at most " +
+                                     std::to_string(sim::kOldLayoutSerialMax) + ")");
         return config;
     }
 

@@ -34,7 +34,8 @@ namespace korvax::visa {
 namespace {
 
 struct Declared {
-    std::string name;       // as declared: what viFindRsrc reports
+    std::string name;       // as declared
+    std::string standard;   // what viFindRsrc reports and matches
     std::string canonical;  // what viOpen compares
     std::shared_ptr<sim::Chassis> chassis;  // null: a real instrument
     uint16_t portmapperPort = 0;
@@ -106,15 +107,18 @@ Declared *findDeclared(Registry &r, const std::string &canonical) {
 
 void declareLocked(Registry &r, const std::string &rsrc, std::shared_ptr<sim::Chassis> chassis,
                    uint16_t portmapperPort, uint16_t socketPort) {
-    const auto canonical = resourceKey(rsrc);
+    const auto standard = standardResourceName(rsrc);
+    const auto canonical = standard ? resourceKey(*standard) : std::nullopt;
     if (!canonical) throw std::invalid_argument("\"" + rsrc + "\" is not a VISA resource string");
     if (Declared *d = findDeclared(r, *canonical)) {
         d->name = rsrc;
+        d->standard = *standard;
         d->chassis = std::move(chassis);
         d->portmapperPort = portmapperPort;
         d->socketPort = socketPort;
     } else {
-        r.declared.push_back({rsrc, *canonical, std::move(chassis), portmapperPort, socketPort});
+        r.declared.push_back(
+            {rsrc, *standard, *canonical, std::move(chassis), portmapperPort, socketPort});
     }
 }
 
@@ -297,14 +301,19 @@ VISA_EXPORT ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViFindList *
 
     // Declared resources first, then the serial and USBTMC instruments
     // attached to this machine; a port named in the file is listed once.
+    // Searches see the standard spelling, as programs expect from any VISA:
+    // "?*INSTR" finds a chassis declared as "GPIB0::7", and a serial port
+    // declared in lower case is reported as ASRL.
     FindList found{sesn, {}, 1};
     std::set<std::string> listed;
     for (const auto &d : r.declared)
-        if (pattern->matches(d.name) && listed.insert(d.canonical).second)
-            found.names.push_back(d.name);
+        if (pattern->matches(d.standard) && listed.insert(d.canonical).second)
+            found.names.push_back(d.standard);
     for (const auto &name : hostResources()) {
-        const auto key = resourceKey(name);
-        if (key && pattern->matches(name) && listed.insert(*key).second) found.names.push_back(name);
+        const auto standard = standardResourceName(name);
+        const auto key = standard ? resourceKey(*standard) : std::nullopt;
+        if (key && pattern->matches(*standard) && listed.insert(*key).second)
+            found.names.push_back(*standard);
     }
     if (found.names.empty()) return VI_ERROR_RSRC_NFOUND;
     if (retCnt) *retCnt = static_cast<ViUInt32>(found.names.size());
@@ -345,7 +354,7 @@ VISA_EXPORT ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode,
         if (!parts) return VI_ERROR_INV_RSRC_NAME;
         request.parts = *parts;
         if (const Declared *d = findDeclared(r, parts->canonical)) {
-            session->name = d->name;
+            session->name = d->standard;
             request.chassis = d->chassis;
             request.portmapperPort = d->portmapperPort;
             request.socketPort = d->socketPort;
@@ -353,7 +362,7 @@ VISA_EXPORT ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode,
                    parts->interfaceType == VI_INTF_USB) {
             // A LAN instrument, a serial port or a USBTMC device needs no
             // declaration to be opened: its name says where it is.
-            session->name = name;
+            session->name = standardResourceName(name).value_or(name);
         } else {
             return VI_ERROR_RSRC_NFOUND;
         }

@@ -20,54 +20,77 @@ std::string upperCase(std::string_view text) {
     return out;
 }
 
-std::vector<std::string> fields(const std::string &name) {
+std::vector<std::string> fields(std::string_view name) {
     std::vector<std::string> out;
-    std::size_t start = 0;
     for (;;) {
-        const std::size_t sep = name.find("::", start);
-        out.push_back(
-            name.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
-        if (sep == std::string::npos) return out;
-        start = sep + 2;
+        const std::size_t sep = name.find("::");
+        out.emplace_back(name.substr(0, sep));
+        if (sep == std::string_view::npos) return out;
+        name.remove_prefix(sep + 2);
     }
+}
+
+bool allDigits(std::string_view s) {
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
 }  // namespace
 
-std::optional<std::string> canonicalResourceName(std::string_view name) {
-    if (name.empty() || name.size() >= 256) return std::nullopt;
+std::optional<std::string> standardResourceName(std::string_view name) {
+    if (name.empty() || name.size() > kMaxResourceNameLength) return std::nullopt;
     if (std::any_of(name.begin(), name.end(), [](char c) {
             return std::isspace(static_cast<unsigned char>(c)) ||
                    std::iscntrl(static_cast<unsigned char>(c));
         }))
         return std::nullopt;
-    std::vector<std::string> parts = fields(upperCase(name));
-    if (std::any_of(parts.begin(), parts.end(), [](const std::string &f) { return f.empty(); }))
+    std::vector<std::string> parts = fields(name);
+    // "::" separates fields; a ':' left inside one ("TCPIP0::a:") is a
+    // broken separator, and would read differently once rebuilt.
+    if (std::any_of(parts.begin(), parts.end(),
+                    [](const std::string &f) { return f.empty() || f.find(':') != f.npos; }))
         return std::nullopt;
 
-    std::string &head = parts.front();
+    std::string head = upperCase(parts.front());
     const auto interface = std::find_if(kInterfaces.begin(), kInterfaces.end(),
                                         [&](std::string_view i) { return head.starts_with(i); });
     if (interface == kInterfaces.end()) return std::nullopt;
+    const bool serial = *interface == "ASRL";
     const std::string_view board = std::string_view(head).substr(interface->size());
-    if (*interface == "ASRL") {
-        // Serial ports are named by number or by device path; either must be there.
+    if (serial) {
+        // Serial ports are named by number or by device path; either must
+        // be there, and a path keeps its letter case.
         if (board.empty()) return std::nullopt;
+        head = std::string(*interface) + parts.front().substr(interface->size());
     } else if (board.empty()) {
         head += '0';
-    } else if (!std::all_of(board.begin(), board.end(),
-                            [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+    } else if (!allDigits(board)) {
         return std::nullopt;
     }
+    parts.front() = head;
 
-    const bool hasClass = parts.size() > 1 && std::find(kClasses.begin(), kClasses.end(),
-                                                        parts.back()) != kClasses.end();
-    if (!hasClass) parts.emplace_back("INSTR");
-    if (parts.size() < 2) return std::nullopt;
+    std::string cls = upperCase(parts.back());
+    const bool hasClass =
+        parts.size() > 1 && std::find(kClasses.begin(), kClasses.end(), cls) != kClasses.end();
+    if (hasClass)
+        parts.back() = cls;
+    else
+        parts.emplace_back("INSTR");
+    // An instrument or socket on a bus is named by its address; only a
+    // serial port is named by the board alone.
+    const bool needsAddress = parts.back() == "INSTR" || parts.back() == "SOCKET";
+    if (needsAddress && !serial && parts.size() < 3) return std::nullopt;
 
     std::string out = parts.front();
     for (std::size_t i = 1; i < parts.size(); ++i) out += "::" + parts[i];
+    if (out.size() > kMaxResourceNameLength) return std::nullopt;
     return out;
+}
+
+std::optional<std::string> canonicalResourceName(std::string_view name) {
+    auto standard = standardResourceName(name);
+    if (standard) *standard = upperCase(*standard);
+    return standard;
 }
 
 bool isSerialResource(std::string_view name) {

@@ -4,15 +4,25 @@
 // "tcpip::sim-rq521" and "TCPIP0::sim-rq521::INSTR" name the same resource.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace korvax::visa {
 
-// The one spelling of a resource string used to compare names: upper case,
-// board number and class filled in. nullopt when the text is not a resource
-// string (unknown interface, an empty field, blanks or control characters).
+// Longest resource string, as every VISA bounds it (VI_FIND_BUFLEN - 1).
+inline constexpr std::size_t kMaxResourceNameLength = 255;
+
+// The spelling a resource search reports: interface and class in upper case,
+// board number and class filled in ("tcpip::host" gives
+// "TCPIP0::host::INSTR"), the address fields as written. nullopt when the
+// text is not a resource string (unknown interface, an empty field, a lone
+// ':' inside a field, blanks or control characters, no address where the
+// class needs one) or when the result would be longer than
+// kMaxResourceNameLength. Applied to its own result it changes nothing.
+std::optional<std::string> standardResourceName(std::string_view name);
+// The one spelling used to compare names: the standard one in upper case.
 std::optional<std::string> canonicalResourceName(std::string_view name);
 // The resource is a serial port (interface ASRL).
 bool isSerialResource(std::string_view name);

@@ -93,5 +93,9 @@ uint32_t SLEEP(int32_t milliseconds) {
     }
     // Whole seconds only: the instrument's settle times are seconds long.
     if (milliseconds < 1000) return 0;
-    return korvax::platform::sleepSeconds(static_cast<unsigned>(milliseconds / 1000));
+    return korvax::platform::waitSeconds(static_cast<unsigned>(milliseconds / 1000));
+}
+
+void SetSleepHook(uint32_t (*hook)(uint32_t seconds)) {
+    korvax::platform::setSleepHook(hook);
 }

@@ -18,3 +18,6 @@ KORVAX_INTERNAL int32_t validIPAddress(const char *text);
 KORVAX_INTERNAL int32_t isdigitstr(const char *text);
 // Sleeps milliseconds / 1000 whole seconds.
 KORVAX_INTERNAL uint32_t SLEEP(int32_t milliseconds);
+// Makes SLEEP call hook(seconds) instead of sleeping (null: sleep again), so
+// that tests wait for no settle time in real time.
+KORVAX_INTERNAL void SetSleepHook(uint32_t (*hook)(uint32_t seconds));

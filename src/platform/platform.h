@@ -48,6 +48,12 @@ private:
 unsigned sleepSeconds(unsigned seconds) noexcept;
 // At least the given number of milliseconds.
 void sleepMilliseconds(unsigned milliseconds) noexcept;
+// What the library waits with: the hook when one is set, else sleepSeconds.
+// Tests set a hook so that no settle time passes in real time, and can see
+// what was asked for.
+using SleepHook = unsigned (*)(unsigned seconds);
+void setSleepHook(SleepHook hook) noexcept;  // nullptr: sleep for real again
+unsigned waitSeconds(unsigned seconds) noexcept;
 // Monotonic time in seconds.
 double monotonicSeconds() noexcept;
 

@@ -7,6 +7,7 @@
 // crosspoints through forEachRelayOfPoint, and tests hold them to identical
 // frames.
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -274,7 +275,9 @@ int32_t korvax::switchState(ChassisInfo &chassis, long subUnit, const uint32_t *
     uint32_t *kept = c->subUnits[subUnit].userState;
     if (count > 0 && state != kept)
         std::memmove(kept, state, std::min<int32_t>(count, KORVAX_USER_WORDS) * sizeof(uint32_t));
-    currentOpSwitch = 0;
+    // Threads switching different chassis all reach this write after the
+    // exchange lock is gone: make it an atomic store.
+    std::atomic_ref<uint8_t>(currentOpSwitch).store(0, std::memory_order_relaxed);
     return 0;
 }
 

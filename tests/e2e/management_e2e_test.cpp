@@ -70,6 +70,38 @@ TEST_F(Bench, SerialNumbersReadAndWriteThrough) {
     EXPECT_EQ(KORVAX_GetSN(handle, serials.data(), 5), KORVAX_ERR_SN_UNSET);
 }
 
+// A serial port declared in lower case is still probed and read as a
+// serial port: replies holding a newline byte (serial 12323406 is
+// 0x00BC0A4E) arrive whole.
+TEST_F(Bench, SerialPortDeclaredInLowerCaseReadsWholeReplies) {
+    sim::Config config = sim::Config::forModel(sim::kRQ521);
+    config.serial = 12323406;
+    visa::declareSimulated("asrl7::instr", config);
+    std::array<RsrcEntry, KORVAX_MAX_CHASSIS> entries{};
+    uint32_t count = 0;
+    ASSERT_EQ(KORVAX_FindRsrc(entries.data(), &count), 0);
+    ASSERT_EQ(count, 1u);
+    EXPECT_STREQ(entries[0].rsrcName, "ASRL7::INSTR");
+    ASSERT_EQ(KORVAX_Connect("ASRL7::INSTR", &handle), 0);
+    std::array<uint32_t, 2> serials{};
+    ASSERT_EQ(KORVAX_GetSN(handle, serials.data(), 2), 0);
+    EXPECT_EQ(serials, (std::array<uint32_t, 2>{12323406, config.slots[0].serial}));
+}
+
+// An RQ520 or RQ520B with old firmware and no serial of its own reports a
+// valid 7-digit one.
+TEST_F(Bench, OldLayoutChassisHasAValidDefaultSerial) {
+    for (const uint16_t model : {sim::kRQ520, sim::kRQ520B}) {
+        SCOPED_TRACE(model);
+        sim::Config config = sim::Config::forModel(model);
+        config.firmware = {{3, 5}};
+        attach("TCPIP0::old::INSTR", config);
+        char type[16] = {}, maker[16] = {}, serial[16] = {}, firmware[16] = {};
+        ASSERT_EQ(KORVAX_GetDeviceInfo(handle, type, maker, serial, firmware, 10), 0);
+        EXPECT_EQ(text(serial), " 1234567");
+    }
+}
+
 TEST_F(Bench, OldRQ520FirmwareRefusesCardRecords) {
     sim::Config config = sim::Config::forModel(sim::kRQ520);
     config.firmware = {{3, 5}};

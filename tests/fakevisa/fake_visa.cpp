@@ -313,7 +313,8 @@ VISA_EXPORT ViStatus viRead(ViSession vi, ViBuf buf, ViUInt32 cnt, ViUInt32 *ret
     } else {
         out = sess.pending.bytes;
         if (out.size() > cnt) out.resize(cnt);
-        std::memcpy(buf, out.data(), out.size());
+        // An empty reply has no bytes to copy (and data() may be null).
+        if (!out.empty()) std::memcpy(buf, out.data(), out.size());
         if (retCnt) *retCnt = static_cast<ViUInt32>(out.size());
     }
     sess.hasPending = false;

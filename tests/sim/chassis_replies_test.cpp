@@ -44,6 +44,9 @@ const std::vector<ReplyCase> &replyCases() {
              c.serial = 1234567;   // 0x12D687
          },
          request(8), {{0, 0x12}, {2, 0xD6}, {4, 0x87}, {6, 0x04}, {7, 0x1A}, {8, 'Q'}, {10, 'M'}}},
+        {"slot information, RQ520B firmware 3.05 default serial has 7 digits", kRQ520B,
+         [](Config &c) { c.firmware = {{3, 5}}; },
+         request(8), {{0, 0x12}, {2, 0xD6}, {4, 0x87}, {6, 0x04}, {7, 0x1B}}},
         {"slot information, RQ520 controller version is the second pair when set", kRQ520,
          [](Config &c) {
              c.firmware = {{3, 8}, {3, 5}};

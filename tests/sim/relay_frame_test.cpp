@@ -50,7 +50,7 @@ TEST(RelayFrames, OnlyTheChassisOwnFrameSizeIsTaken) {
         Bytes shortField = good;          // length field 2 short of the payload
         shortField[2] = static_cast<uint8_t>(shortField[2] - 2);
         Bytes truncated = good;           // payload 2 short of the length field
-        truncated.resize(truncated.size() - 2);
+        truncated.erase(truncated.end() - 2, truncated.end());
         Bytes otherSize = relayFrame({g.slotTotal, g.boards, g.wordsPerBoard == 12 ? 13 : 12, 0, 0}, {}, m.command);
         for (const Bytes *bad : {&shortField, &truncated, &otherSize}) {
             EXPECT_TRUE(simtest::isErrorReport(*chassis.receive(*bad)));

@@ -52,6 +52,11 @@ const FileCase kFileCases[] = {
      "[TCPIP0::a::INSTR]\nmodel = RQ521\n[tcpip::A]\nmodel = RQ522\n", {"TCPIP0::a::INSTR"}, {3}},
     {"key given twice", "[GPIB0::5::INSTR]\nmodel = RQ521\ngpib = 4\ngpib = 5\n", {}, {4}},
     {"slot beyond the chassis", "[GPIB0::5::INSTR]\nmodel = RQ521\nslot5.serial = 1\n", {}, {3}},
+    {"old slot layout holds 7 digits: an 8-digit serial is refused, whatever the key order",
+     "[GPIB0::5::INSTR]\nmodel = RQ520\nserial = 12345678\nfirmware = 3.05\n"
+     "[GPIB0::6::INSTR]\nmodel = RQ520B\nfirmware = 1.00, 3.05\nserial = 9999999\n"
+     "[GPIB0::7::INSTR]\nmodel = RQ520\nfirmware = 3.06\nserial = 12345678\n",
+     {"GPIB0::6::INSTR", "GPIB0::7::INSTR"}, {3}},
     {"every problem of a section is listed",
      "[GPIB0::5::INSTR]\nmodel = RQ520\nbaud = 4800\nfirmware = 3\nip = 1.2.3\nfitted = 0\n", {}, {3, 4, 5, 6}},
 };

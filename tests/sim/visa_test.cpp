@@ -134,6 +134,111 @@ TEST_F(Visa, MalformedExpressionsAreRefused) {
     EXPECT_EQ(viFindRsrc(rm, nullptr, nullptr, nullptr, nullptr), VI_ERROR_INV_EXPR);
 }
 
+// Expressions built to make a backtracking matcher take exponential time or
+// to exhaust a recursive parser's stack. Before the matcher ran as a state
+// machine, the first case took minutes and the nesting case crashed.
+TEST_F(Visa, HostileExpressionsAreCheapOrRefused) {
+    visa::declareSimulated("GPIB0::5::INSTR", sim::Config::forModel(sim::kRQ521));
+    visa::declareSimulated("TCPIP0::" + std::string(200, 'a') + "::INSTR", sim::Config::forModel(sim::kRQ522));
+    const auto nested = [](int depth, const std::string &inner) {
+        return std::string(static_cast<std::size_t>(depth), '(') + inner + std::string(static_cast<std::size_t>(depth), ')');
+    };
+    struct Case {
+        std::string expr;
+        ViStatus status;
+        ViUInt32 count;
+    };
+    const Case cases[] = {
+        {"?*" + std::string(60, '+'), VI_SUCCESS, 2},
+        {"?*" + std::string(60, '+') + "X", VI_ERROR_RSRC_NFOUND, 0},
+        {"(?*)*(a*)*(a|a|?)*(a*a*)*b", VI_ERROR_RSRC_NFOUND, 0},
+        {"((?*)+)+((a+)+)+((?*)+)+::INSTR", VI_SUCCESS, 1},
+        {nested(32, "GPIB0::5::INSTR"), VI_SUCCESS, 1},
+        {nested(33, "GPIB0::5::INSTR"), VI_ERROR_INV_EXPR, 0},
+        {nested(100000, "?*"), VI_ERROR_INV_EXPR, 0},
+        {"?*" + std::string(254, '*'), VI_SUCCESS, 2},
+        {"?*" + std::string(255, '*'), VI_ERROR_INV_EXPR, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.expr.substr(0, 40));
+        ViUInt32 count = 99;
+        EXPECT_EQ(viFindRsrc(rm, c.expr.c_str(), nullptr, &count, nullptr), c.status);
+        EXPECT_EQ(count, c.count);
+    }
+}
+
+// Whatever spelling a resource was declared in, a search reports the one
+// every VISA reports: interface and class in upper case, board number and
+// class filled in, the address as written. That name opens the resource and
+// is the session's resource name.
+TEST_F(Visa, SearchesReportTheStandardSpelling) {
+    struct Case {
+        const char *declared;
+        const char *reported;
+    };
+    const Case cases[] = {
+        {"asrl7::INSTR", "ASRL7::INSTR"},
+        {"GPIB0::7", "GPIB0::7::INSTR"},
+        {"tcpip::sim-Lab::instr", "TCPIP0::sim-Lab::INSTR"},
+        {"usb::0x1::0x2::sn9", "USB0::0x1::0x2::sn9::INSTR"},
+        {"TCPIP1::10.0.0.2::5025::socket", "TCPIP1::10.0.0.2::5025::SOCKET"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.declared);
+        visa::clearDeclared();
+        visa::declareSimulated(c.declared, sim::Config::forModel(sim::kRQ521));
+        ViStatus st = VI_SUCCESS;
+        EXPECT_EQ(findAll(rm, "?*", st), std::vector<std::string>{c.reported});
+        const ViSession vi = open(c.reported);
+        char name[VI_FIND_BUFLEN] = {};
+        EXPECT_EQ(viGetAttribute(vi, VI_ATTR_RSRC_NAME, name), VI_SUCCESS);
+        EXPECT_STREQ(name, c.reported);
+        viClose(vi);
+    }
+}
+
+// Names that do not fit the resource-string grammar, or whose standard
+// spelling would not fit in a VISA name buffer, are refused everywhere.
+TEST_F(Visa, MalformedAndOverlongNamesAreRefused) {
+    const std::string host = std::string(200, 'h');
+    const std::string longest = "TCPIP0::" + host + "::" + std::string(255 - 17 - host.size(), 'x') + "::INSTR";
+    ASSERT_EQ(longest.size(), 255u);
+    struct Case {
+        std::string name;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"TCPIP0::a:", false},
+        {"TCPIP0:a::INSTR", false},
+        {"TCPIP0::a:::INSTR", false},
+        {"TCPIP0::a::", false},
+        {"GPIB", false},
+        {"TCPIP0::INSTR", false},
+        {"TCPIP::" + std::string(245, 'h'), false},   // 252 characters, 260 once filled in
+        {"TCPIP::" + std::string(240, 'h'), true},    // 255 once filled in
+        {longest, true},
+        {longest + "x", false},
+        {"GPIB0::INTFC", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name.substr(0, 40));
+        visa::clearDeclared();
+        ViSession vi = 99;
+        EXPECT_EQ(viOpen(rm, c.name.c_str(), VI_NO_LOCK, 0, &vi), c.valid ? VI_ERROR_RSRC_NFOUND : VI_ERROR_INV_RSRC_NAME);
+        if (!c.valid) {
+            EXPECT_THROW(visa::declareSimulated(c.name, sim::Config::forModel(sim::kRQ521)), std::invalid_argument);
+            continue;
+        }
+        visa::declareSimulated(c.name, sim::Config::forModel(sim::kRQ521));
+        ViStatus st = VI_SUCCESS;
+        const auto found = findAll(rm, "?*", st);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_LE(found[0].size(), 255u);
+        // Searching for the reported name finds it again, unchanged.
+        EXPECT_EQ(findAll(rm, found[0].c_str(), st), found);
+    }
+}
+
 TEST_F(Visa, OpenAcceptsEverySpellingOfAResource) {
     visa::declareSimulated("TCPIP0::sim-rq521::INSTR", sim::Config::forModel(sim::kRQ521));
     visa::declareSimulated("ASRL1::INSTR", sim::Config::forModel(sim::kRQ523));

@@ -10,6 +10,7 @@
 #include "base/chassis_model.h"
 #include "base/records.h"
 #include "fakevisa/fake_visa.h"
+#include "support/sleep_recorder.h"
 
 namespace testsupport {
 

@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "api/compat.h"
 #include "base/qmbase.h"
+#include "support/sleep_recorder.h"
 
 namespace {
 
@@ -106,14 +107,20 @@ TEST(Helpers, RotateRight) {
     EXPECT_EQ(std::memcmp(b, four, sizeof b), 0);
 }
 
+// SLEEP waits whole seconds, milliseconds / 1000, rounded down: nothing
+// below 1000 ms (the wait is not even asked for).
 TEST(Helpers, SleepWholeSeconds) {
-    const auto t0 = std::chrono::steady_clock::now();
-    SLEEP(999);
-    SLEEP(0);
-    SLEEP(-5);
-    // Sub-second requests return without sleeping; nothing here is timed
-    // beyond a generous bound.
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
+    const struct {
+        int32_t ms;
+        std::vector<uint32_t> waits;
+    } cases[] = {
+        {-5, {}}, {0, {}}, {1, {}}, {999, {}}, {1000, {1}}, {1999, {1}}, {2500, {2}}, {6000, {6}},
+    };
+    testsupport::takeSleeps();
+    for (const auto &c : cases) {
+        EXPECT_EQ(SLEEP(c.ms), 0u) << c.ms;
+        EXPECT_EQ(testsupport::takeSleeps(), c.waits) << c.ms;
+    }
 }
 
 TEST(Helpers, Allocations) {

@@ -201,11 +201,14 @@ TEST(Settings, SettingFramesCarryTheirValueInWord2) {
         // controller's network restart.
         {"LAN auto", [](uint32_t h) { return KORVAX_SetLANMode(h, 1); }, {{48, 0, 0, 0, 1, 0}}},
     };
+    testsupport::takeSleeps();
     for (const auto &c : cases) {
         const auto f = installChassis(KORVAX_MODEL_RQ521);
         EXPECT_EQ(c.call(f.handle), 0) << c.what;
         EXPECT_EQ(fakevisa::writes(f.rsrc), c.frames) << c.what;
     }
+    // Only the LAN-mode change waits, six seconds for the network restart.
+    EXPECT_EQ(testsupport::takeSleeps(), std::vector<uint32_t>{6});
 }
 
 TEST(Settings, SetControlModeAsksFirstAndSwitchesOnlyOnAChange) {
