@@ -78,8 +78,11 @@ struct Served {
     fs::path dir;
 };
 
+bool servedStarted = false;
+
 Served &served() {
     static Served s = [] {
+        servedStarted = true;
         Served out;
         out.server = std::make_unique<testing::SimServer>(
             "[ASRL1::INSTR]\nmodel = RQ520\nbaud = 57600\n"
@@ -185,9 +188,11 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    Served &s = served();
-    s.server.reset();
-    s.silent.clear();
-    fs::remove_all(s.dir);
+    if (servedStarted) {  // nothing to stop when no case ran
+        Served &s = served();
+        s.server.reset();
+        s.silent.clear();
+        fs::remove_all(s.dir);
+    }
     return 0;
 }
