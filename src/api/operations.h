@@ -6,7 +6,7 @@
 #include "base/records.h"
 #include "platform/platform.h"
 
-// How many resources discovery probes at once (1 to 16, default 16; 1 probes
+// How many resources discovery probes at once (1 to 32, default 32; 1 probes
 // them one after another). Returns the value now in force. Tests and
 // benchmarks compare both ways; the outcome of a discovery is the same.
 KORVAX_INTERNAL uint32_t SetDiscoveryThreads(uint32_t threads);

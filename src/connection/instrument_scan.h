@@ -37,8 +37,10 @@ using IdentityTest = std::function<bool(std::string_view reply)>;
 // Opens rsrc and asks for its identity; `accepts` judges each reply text.
 Identified identify(uint32_t manager, std::string_view rsrc, const IdentityTest &accepts);
 
-// The most identity probes that run at once.
-inline constexpr unsigned kMaxProbeThreads = 16;
+// The most identity probes that run at once. A probe thread spends its life
+// waiting for a timeout, so they are cheap; a station with a rack of
+// serial adapters still gets one per port.
+inline constexpr unsigned kMaxProbeThreads = 32;
 
 // Probes a list of resources side by side. A probe that gets no answer
 // costs the session's timeout, and a serial port one timeout per rate, so

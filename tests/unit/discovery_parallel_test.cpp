@@ -127,7 +127,7 @@ TEST(ParallelDiscovery, SameOutcomeAsOneByOne) {
 
     for (const auto &set : sets) {
         const Outcome one = discover(set, 1);
-        const Outcome many = discover(set, 16);
+        const Outcome many = discover(set, 32);
         EXPECT_EQ(one.status, many.status) << show(set);
         EXPECT_EQ(one.count, many.count) << show(set);
         EXPECT_EQ(one.firstFind, many.firstFind) << show(set);
@@ -135,14 +135,14 @@ TEST(ParallelDiscovery, SameOutcomeAsOneByOne) {
         EXPECT_EQ(one.records, many.records) << show(set);
         EXPECT_EQ(one.open, many.open) << show(set);
     }
-    SetDiscoveryThreads(16);
+    SetDiscoveryThreads(32);
 }
 
 TEST(ParallelDiscovery, ThreadCountIsBounded) {
     EXPECT_EQ(SetDiscoveryThreads(0), 1u);
-    EXPECT_EQ(SetDiscoveryThreads(1000), 16u);
+    EXPECT_EQ(SetDiscoveryThreads(1000), 32u);
     EXPECT_EQ(SetDiscoveryThreads(4), 4u);
-    SetDiscoveryThreads(16);
+    SetDiscoveryThreads(32);
 }
 
 }  // namespace
