@@ -84,7 +84,8 @@ enum KORVAX_Error {
     KORVAX_ERR_BIND_PORT = -10002,          /**< port already in use */
     KORVAX_ERR_SET_TIMEOUT = -10003,        /**< timeout could not be set */
     KORVAX_ERR_SEND = -10004,               /**< request could not be written */
-    KORVAX_ERR_RECEIVE = -10005,            /**< reply could not be read */
+    KORVAX_ERR_RECEIVE = -10005,            /**< reply could not be read, or ended before the
+                                                 fields the operation reads */
     KORVAX_ERR_CLOSE = -10006,              /**< invalid VISA_IO handle on close */
     KORVAX_ERR_ROW_RANGE = -10007,          /**< matrix row out of range */
     KORVAX_ERR_COLUMN_RANGE = -10008,       /**< matrix column out of range */
@@ -161,7 +162,9 @@ KORVAX_API int32_t KORVAX_ErrorCodeToMessage(int64_t code, char *message, uint64
  *                 first, so it is 0 on failure).
  *  @return 0, a negative VISA status when the VISA library or its resource manager fails
  *          (VI_ERROR_LIBRARY_NFOUND when no VISA library loads), or KORVAX_ERR_NOT_SUPPORTED
- *          (-10020) for a chassis of an unknown model (discovery ends there). */
+ *          (-10020) for a chassis of an unknown model (discovery ends there). However it ends,
+ *          chassis of an earlier discovery that this one did not find are forgotten: their
+ *          names give KORVAX_ERR_RESOURCE_ABSENT and their handles KORVAX_ERR_HANDLE. */
 KORVAX_API int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count);
 
 /** Handle of the chassis with exactly this resource string (case-sensitive).
@@ -199,7 +202,9 @@ KORVAX_API int32_t KORVAX_Init(uint32_t handle, int64_t subUnit);
  *  @return the reply's byte count (>= 0); KORVAX_ERR_HANDLE; KORVAX_ERR_UNKNOWN_CARD_TYPE (-10026)
  *          for sub-units 1 and 2 (their stored state is cleared, nothing is sent);
  *          KORVAX_ERR_PARAMETER (-10038) when the cards were never identified
- *          (KORVAX_OpenSpecifiedCard()); a no-card code; or an exchange error. */
+ *          (KORVAX_OpenSpecifiedCard()); a no-card code; or an exchange error. The stored
+ *          state of sub-unit 0 becomes "all open" only once the instrument acknowledged the
+ *          frame. */
 KORVAX_API int32_t KORVAX_Clear(uint32_t handle, int64_t subUnit);
 
 /* ---- switching ---------------------------------------------------------- */

@@ -36,8 +36,10 @@ void setMatrixGeometry(const ChassisInfo &c, SubUnitInfo &s) {
 int32_t openRfCard(ChassisInfo &c, int64_t *opened) {
     *opened = 1;
     // Older slot-6 controllers cannot identify an RF card.
-    if (GetSlotHW(&c, 6) <= 9) return KORVAX_ERR_NOT_SUPPORTED;
-    const int32_t st = query(c, kCmdRfCardKind);
+    const int32_t hardware = GetSlotHW(&c, 6);
+    if (hardware < 0) return hardware;
+    if (hardware <= 9) return KORVAX_ERR_NOT_SUPPORTED;
+    const int32_t st = replyHolding(query(c, kCmdRfCardKind), 3);
     if (st < 0) return st;
     const uint8_t kind = c.rxBuf[2];
     for (const RfCard &card : modelOf(c).rfCards) {
@@ -61,10 +63,10 @@ int32_t openRfCard(ChassisInfo &c, int64_t *opened) {
 }
 
 int32_t openAdapterPlate(ChassisInfo &c, int64_t *opened) {
-    const int32_t st = query(c, kCmdSlotInfo);
-    if (st < 0) return st;
     // The current layout moved the adapter code behind the chassis identity.
     const int at = modelOf(c).shortSlotInformation(firmwareOf(c)) ? 6 : 10;
+    const int32_t st = replyHolding(query(c, kCmdSlotInfo), at + 2);
+    if (st < 0) return st;
     const uint16_t code = static_cast<uint16_t>(c.rxBuf[at] << 8 | c.rxBuf[at + 1]);
     *opened = 2;
     SubUnitInfo &s = c.subUnits[2];
@@ -155,12 +157,21 @@ int32_t korvax::clearSubUnit(ChassisInfo &chassis, int64_t subUnit) {
     SubUnitInfo &s = c->subUnits[subUnit];
     const uint16_t payload = static_cast<uint16_t>(s.boardCount * s.wordsPerBoard * 2);
     std::memset(c->txBuf, 0, sizeof c->txBuf);
-    std::memset(s.userState, 0, sizeof s.userState);
-    if (subUnit != 0) return KORVAX_ERR_UNKNOWN_CARD_TYPE;
+    // No relay of the card sub-units is ever switched by a frame: their
+    // state is forgotten, and there is nothing to send.
+    if (subUnit != 0) {
+        std::memset(s.userState, 0, sizeof s.userState);
+        return KORVAX_ERR_UNKNOWN_CARD_TYPE;
+    }
     if (payload == 0) return KORVAX_ERR_PARAMETER;  // cards never identified: nothing to open
     // All relays open: a frame of zero words. The RQ522 frame is longer
     // than the request buffer, so it is built in a buffer of its own.
     std::vector<uint8_t> frame(4 + payload, 0);
     putRelayFrameHeader(frame.data(), modelOf(*c).clearCommand, payload);
-    return SendRecvMsgLock(c->vi, frame.data(), 4 + payload, c->rxBuf);
+    // The remembered state turns "all open" only once the instrument took
+    // the frame: after a failed clear its relays may still be closed.
+    const int32_t st = replyHolding(SendRecvMsgLock(c->vi, frame.data(), 4 + payload, c->rxBuf), 1);
+    if (st < 0) return st;
+    std::memset(s.userState, 0, sizeof s.userState);
+    return st;
 }

@@ -74,6 +74,15 @@ void enterRecord(ChassisInfo &c, const Identified &found, std::string_view rsrc,
     enterModel(c, model);
 }
 
+// Records from `first` on held chassis of an earlier discovery, whose
+// sessions went with its manager: forget them, so that neither their name
+// nor their handle (which a VISA may hand out again) reaches a closed or a
+// different instrument.
+void forgetRecordsFrom(uint32_t first) {
+    for (uint32_t i = first; i < KORVAX_MAX_CHASSIS; ++i)
+        std::memset(&globalChassisInfo[i], 0, sizeof globalChassisInfo[i]);
+}
+
 }  // namespace
 }  // namespace korvax
 
@@ -90,12 +99,18 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
     *count = 0;
     // A new manager closes every session of the previous discovery.
     if constexpr (BuildPolicy::kSessionPerConnect) forgetDiscoveredChassis();
-    if (const int32_t st = reopenManager(defaultRM); st < 0) return st;
+    if (const int32_t st = reopenManager(defaultRM); st < 0) {
+        forgetRecordsFrom(0);
+        return st;
+    }
 
     // Every listed name first; then the probes run side by side while the
     // answers are taken in list order.
     std::vector<std::string> names;
-    if (!listResources(defaultRM, kExpression, names)) return 0;
+    if (!listResources(defaultRM, kExpression, names)) {
+        forgetRecordsFrom(0);
+        return 0;
+    }
     const auto accepts = [](std::string_view reply) {
         Identity id;
         return parseIdentity(reply, id) && acceptedMaker(id.maker);
@@ -114,6 +129,7 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
             // prober closes its session and every later one). The count
             // tells how many records this run wrote before it.
             *count = accepted;
+            forgetRecordsFrom(accepted);
             return KORVAX_ERR_NOT_SUPPORTED;
         }
         prober.take(i);
@@ -126,6 +142,7 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
         if (entries) std::memcpy(&entries[i], &globalChassisInfo[i], sizeof(RsrcEntry));
     }
     *count = accepted;
+    forgetRecordsFrom(accepted);
     first_findrsc = 0;
     return 0;
 }

@@ -147,7 +147,8 @@ extern "C" KORVAX_API int32_t KORVAX_GetDeviceInfo(uint32_t handle, char *model,
     if (st < 0) return st;
     const TextField fwText = firmwareText(c->fwMajor, c->fwMinor);
 
-    st = korvax::query(*c, korvax::kCmdSlotInfo);
+    const size_t fields = olderThan306(*c) ? kOldMaker + 3 : kCurMaker + 3;
+    st = korvax::replyHolding(korvax::query(*c, korvax::kCmdSlotInfo), fields);
     if (st < 0) return st;
     const uint8_t *rx = c->rxBuf;
 
@@ -197,12 +198,16 @@ extern "C" KORVAX_API int32_t KORVAX_GetSN(uint32_t handle, uint32_t *serials, u
     st = korvax::query(*c, korvax::kCmdSlotInfo);
     if (st < 0) return st;
     if (olderThan306(*c)) return KORVAX_ERR_NOT_SUPPORTED;
+    const uint32_t slots = std::min<uint32_t>(c->slotTotal, kMaxSerialEntries - 1);
+    // The last serial read is the fourth word of the last card record.
+    const size_t fields =
+        slots == 0 ? kCurSerial + 7 : kCardRecords + kCardRecordSize * (slots - 1) + 7;
+    if ((st = korvax::replyHolding(st, fields)) < 0) return st;
 
     const uint8_t *rx = c->rxBuf;
     std::array<uint32_t, kMaxSerialEntries> entries{};
     entries[0] = serialAt(rx, kCurSerial, 4);
     if (!validSerial(entries[0])) return KORVAX_ERR_SN_UNSET;
-    const uint32_t slots = std::min<uint32_t>(c->slotTotal, kMaxSerialEntries - 1);
     for (uint32_t s = 1; s <= slots; ++s) {
         // An empty slot reports serial 0; an unprogrammed card reports FFFFFFFF.
         const uint32_t v = serialAt(rx, kCardRecords + kCardRecordSize * (s - 1), 4);
@@ -261,14 +266,16 @@ extern "C" KORVAX_API int32_t KORVAX_GetHWVersion(uint32_t handle, char *version
     int32_t st = korvax::refreshVersion(*c);
     if (st < 0) return st;
     if (olderThan306(*c)) return KORVAX_ERR_NOT_SUPPORTED;
-    st = korvax::query(*c, korvax::kCmdSlotInfo);
+    const size_t slots = std::min<size_t>(
+        c->slotTotal, (KORVAX_RX_SIZE - kCardRecords) / kCardRecordSize);
+    const size_t fields =
+        slots == 0 ? kCurHwVersion + 1 : kCardRecords + kCardRecordSize * (slots - 1) + 9;
+    st = korvax::replyHolding(korvax::query(*c, korvax::kCmdSlotInfo), fields);
     if (st < 0) return st;
 
     const uint8_t *rx = c->rxBuf;
     VersionList list;
     list.add(hardwareText(rx[kCurHwVersion]));
-    const size_t slots = std::min<size_t>(
-        c->slotTotal, (KORVAX_RX_SIZE - kCardRecords) / kCardRecordSize);
     for (size_t s = 1; s <= slots; ++s)
         list.add(hardwareText(rx[kCardRecords + kCardRecordSize * (s - 1) + 8]));
     deliver(list, versions, size);
@@ -290,16 +297,21 @@ extern "C" KORVAX_API int32_t KORVAX_GetSWVersion(uint32_t handle, char *version
         // The RQ521 has a controller and a separate communication board, each
         // with its own firmware. Neither answer is the version the relay
         // engine decides on, so fwMajor / fwMinor stay as they are.
-        int32_t st = korvax::query(*c, korvax::kCmdVersion, 0, /*clearReply=*/true);
+        int32_t st =
+            korvax::replyHolding(korvax::query(*c, korvax::kCmdVersion, 0, /*clearReply=*/true), 4);
         if (st < 0) return st;
         list.add(firmwareText(c->rxBuf[2], c->rxBuf[3]));
-        st = korvax::query(*c, korvax::kCmdCommVersion, 0, /*clearReply=*/true);
+        st = korvax::replyHolding(
+            korvax::query(*c, korvax::kCmdCommVersion, 0, /*clearReply=*/true), 4);
         if (st < 0) return st;
         list.add(firmwareText(c->rxBuf[2], c->rxBuf[3]));
     } else {
         // One pair per firmware image of the chassis (controller, then the
         // card controllers); the list ends at the first pair with a zero.
-        const int32_t st = korvax::query(*c, korvax::kCmdVersion, 0, /*clearReply=*/true);
+        // At least the controller's pair; the rest of the cleared reply
+        // ends the list.
+        const int32_t st =
+            korvax::replyHolding(korvax::query(*c, korvax::kCmdVersion, 0, /*clearReply=*/true), 4);
         if (st < 0) return st;
         for (size_t i = 2; i + 1 < KORVAX_RX_SIZE && c->rxBuf[i] != 0 && c->rxBuf[i + 1] != 0;
              i += 2)

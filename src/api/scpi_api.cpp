@@ -9,8 +9,9 @@
 // trips: the identity answer is the instrument's own text, and the reset
 // has no reply worth decoding.
 //
-// Relay commands edit one state image, the userState of sub-unit 0, and
-// switch to the whole image as KORVAX_OpMatrix does. A direct
+// Relay commands edit a copy of the state image, the userState of sub-unit
+// 0, and switch to the whole copy as KORVAX_OpMatrix does, which keeps it
+// only when the instrument accepted it. A direct
 // KORVAX_OpMatrix on sub-unit 0 replaces the same array, so the text and the
 // binary interfaces always start from the state the instrument last
 // accepted.
@@ -249,9 +250,16 @@ void setControlMode(Context &ctx) {
     // An RQ521 refuses relay frames under local control, so go through remote
     // (refused harmlessly when already there) to open every relay, then settle
     // in the wanted mode: whoever takes over starts from an all-open matrix.
-    korvax::changeControlMode(*c, 1);
-    korvax::clearSubUnit(*c, 0);
-    korvax::changeControlMode(*c, wanted);
+    // The first call that fails ends the command with its error text; only
+    // the "already in that mode" refusal is part of the plan.
+    const auto failed = [&](int32_t status) {
+        if (status >= 0 || status == KORVAX_ERR_SAME_MODE) return false;
+        ctx.reply.error(status);
+        return true;
+    };
+    if (failed(korvax::changeControlMode(*c, 1))) return;
+    if (failed(korvax::clearSubUnit(*c, 0))) return;
+    if (failed(korvax::changeControlMode(*c, wanted))) return;
     ctx.reply.set("Set Control Mode Success");
 }
 
@@ -281,11 +289,14 @@ void baudRate(Context &ctx) {
     ctx.reply.format("RS232 Baudrate:%d", static_cast<int>(rate));
 }
 
-// Applies the image as it now stands and reports the outcome. The image is
-// not rolled back on failure: it holds what the user asked for, and the next
-// relay command asks for it again.
-void applyImage(Context &ctx, ChassisInfo &c, long subUnit) {
-    ctx.reply.outcome(korvax::switchState(c, subUnit, c.subUnits[0].userState, KORVAX_USER_WORDS),
+// The state image a relay command edits: a copy of the last applied state,
+// which becomes the applied state only when the instrument accepts it. A
+// refused command leaves nothing behind for the next one to send again.
+using Image = std::array<uint32_t, KORVAX_USER_WORDS>;
+
+// Switches to the edited image and reports the outcome.
+void applyImage(Context &ctx, ChassisInfo &c, long subUnit, const Image &image) {
+    ctx.reply.outcome(korvax::switchState(c, subUnit, image.data(), KORVAX_USER_WORDS),
                       kRelaysDone);
 }
 
@@ -324,7 +335,8 @@ void switchList(Context &ctx, bool close) {
 
     ChassisInfo *c = recordOf(ctx);
     if (c == nullptr) return;
-    uint32_t *image = c->subUnits[0].userState;
+    Image image;
+    std::copy_n(c->subUnits[0].userState, image.size(), image.begin());
     for (const ScpiCrosspoint &pt : points) {
         const int64_t p = pointOf(pt);
         const uint32_t bit = 1u << (p % 32);
@@ -333,14 +345,15 @@ void switchList(Context &ctx, bool close) {
         else
             image[p / 32] &= ~bit;
     }
-    applyImage(ctx, *c, list.result.subUnit);
+    applyImage(ctx, *c, list.result.subUnit, image);
 }
 
 void switchAll(Context &ctx, bool close) {
     ChassisInfo *c = recordOf(ctx);
     if (c == nullptr) return;
-    std::fill_n(c->subUnits[0].userState, KORVAX_USER_WORDS, close ? UINT32_MAX : 0u);
-    applyImage(ctx, *c, 0);
+    Image image;
+    image.fill(close ? UINT32_MAX : 0u);
+    applyImage(ctx, *c, 0, image);
 }
 
 void setIpAddress(Context &ctx) {

@@ -61,11 +61,13 @@ struct Verdict {
 
 Verdict testSubUnit(ChassisInfo &c, int64_t subUnit) {
     if (subUnit == 0 && lacksMatrixLoopBack(c)) return {0, kSuccessLine};
-    if (query(c, kCmdLoopBackOrUpdate, kLoopBackArg[subUnit]) < 0)
-        return {KORVAX_ERR_RECEIVE, kNetworkLine};
     const SubUnitInfo &s = c.subUnits[subUnit];
+    const int slots = std::min<int>(s.slotCount, KORVAX_SLOTS);
+    const size_t fields =
+        subUnit == 0 ? replies::loopBackBytes(modelOf(c).loopBack, slots) : replies::kByte2Bytes;
+    if (replyHolding(query(c, kCmdLoopBackOrUpdate, kLoopBackArg[subUnit]), fields) < 0)
+        return {KORVAX_ERR_RECEIVE, kNetworkLine};
     if (subUnit == 0) {
-        const int slots = std::min<int>(s.slotCount, KORVAX_SLOTS);
         for (int j = 0; j < slots; ++j) {
             if (s.slotPresent[j] != 1) continue;  // empty slots are not tested
             if (!replies::boardLoopsBack(c.rxBuf, modelOf(c).loopBack, j))
@@ -114,25 +116,34 @@ int32_t KORVAX_SPILoopTestInfo(uint32_t handle, uint32_t subUnit, uint32_t *resu
         if (lacksMatrixLoopBack(*c)) return KORVAX_ERR_NOT_SUPPORTED;
         if (BuildPolicy::kRQ520BWithoutLoopBack && modelOf(*c).dllRefusesMatrixLoopBack)
             return KORVAX_ERR_NOT_SUPPORTED;
-        if (const int32_t st = query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[0]); st < 0) return st;
         const LoopBackLayout layout = modelOf(*c).loopBack;
-        if (layout == LoopBackLayout::Unknown) return KORVAX_ERR_NOT_SUPPORTED;
         // The four-line layout always reports every slot; the one-bit layout
         // eight at most.
         const int n = layout == LoopBackLayout::FourLinesEach ? KORVAX_SLOTS
                                                               : std::min<int>(s.slotCount, 8);
+        if (const int32_t st = replyHolding(query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[0]),
+                                            replies::loopBackBytes(layout, n));
+            st < 0)
+            return st;
+        if (layout == LoopBackLayout::Unknown) return KORVAX_ERR_NOT_SUPPORTED;
         for (int j = 0; j < n; ++j) results[j] = replies::loopBackOf(c->rxBuf, layout, j);
         return 0;
     }
     if (subUnit == 1) {
         if (!modelOf(*c).hasRfBoard()) return KORVAX_ERR_NOT_SUPPORTED;
-        if (const int32_t st = query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[1]); st < 0) return st;
+        if (const int32_t st = replyHolding(query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[1]),
+                                            replies::kByte2Bytes);
+            st < 0)
+            return st;
         const int lines = rfLines(s.boardType);
         if (lines == 0) return KORVAX_ERR_DEVICE_TYPE;
         results[0] = replies::linesAnswered(c->rxBuf, lines) ? 1 : 0;
         return 0;
     }
-    if (const int32_t st = query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[2]); st < 0) return st;
+    if (const int32_t st = replyHolding(query(*c, kCmdLoopBackOrUpdate, kLoopBackArg[2]),
+                                        replies::kByte2Bytes);
+        st < 0)
+        return st;
     if (!modelOf(*c).hasAdapterPlate()) return KORVAX_ERR_NOT_SUPPORTED;
     const int n = std::min<int>(s.slotCount, 8);
     for (int j = 0; j < n; ++j) results[j] = replies::byte2Bit(c->rxBuf, j);

@@ -28,18 +28,22 @@ int32_t rq521Of(uint32_t handle, ChassisInfo *&chassis) {
     return 0;
 }
 
-// A 4-byte query of an RQ521; on success c holds the record whose rxBuf
-// carries the answer.
-int32_t rq521Query(uint32_t handle, uint8_t command, ChassisInfo *&c) {
+// A 4-byte query of an RQ521 whose answer ends before byte `fields`; on
+// success c holds the record whose rxBuf carries the answer.
+int32_t rq521Query(uint32_t handle, uint8_t command, size_t fields, ChassisInfo *&c) {
     if (const int32_t st = rq521Of(handle, c); st < 0) return st;
-    const int32_t st = query(*c, command);
+    const int32_t st = korvax::replyHolding(query(*c, command), fields);
     return st < 0 ? st : 0;
 }
+
+// Reply bytes the setting queries read: byte 2; the octets in bytes 2, 4, 6
+// and 8; the rate in bytes 2 to 5.
+constexpr size_t kByteAnswer = 3, kAddressAnswer = 9, kRateAnswer = 6;
 
 // A query whose answer is the single byte 2 of the reply.
 int32_t queryByte(uint32_t handle, uint8_t command, uint32_t *out) {
     ChassisInfo *c = nullptr;
-    if (const int32_t st = rq521Query(handle, command, c); st < 0) return st;
+    if (const int32_t st = rq521Query(handle, command, kByteAnswer, c); st < 0) return st;
     *out = c->rxBuf[2];
     return 0;
 }
@@ -93,7 +97,7 @@ extern "C" KORVAX_API int32_t KORVAX_SetIPAddress(uint32_t handle, const char *a
 extern "C" KORVAX_API int32_t KORVAX_GetCOMMIPAddr(uint32_t handle, char *address) {
     if (address == nullptr) return KORVAX_ERR_PARAMETER;
     ChassisInfo *c = nullptr;
-    if (const int32_t st = rq521Query(handle, korvax::kCmdGetIP, c); st < 0) return st;
+    if (const int32_t st = rq521Query(handle, korvax::kCmdGetIP, kAddressAnswer, c); st < 0) return st;
     // The octets sit in the low bytes of four reply words.
     std::snprintf(address, 16, "%d.%d.%d.%d", c->rxBuf[2], c->rxBuf[4], c->rxBuf[6],
                   c->rxBuf[8]);
@@ -147,7 +151,7 @@ extern "C" KORVAX_API int32_t KORVAX_SetBaudRate(uint32_t handle, uint32_t rate)
 extern "C" KORVAX_API int32_t KORVAX_GetBaudRate(uint32_t handle, uint32_t *rate) {
     if (rate == nullptr) return KORVAX_ERR_PARAMETER;
     ChassisInfo *c = nullptr;
-    if (const int32_t st = rq521Query(handle, korvax::kCmdGetBaud, c); st < 0) return st;
+    if (const int32_t st = rq521Query(handle, korvax::kCmdGetBaud, kRateAnswer, c); st < 0) return st;
     // Unlike the other 16- and 32-bit reply fields, the rate comes low byte first.
     const uint8_t *r = c->rxBuf;
     *rate = uint32_t{r[2]} | uint32_t{r[3]} << 8 | uint32_t{r[4]} << 16 | uint32_t{r[5]} << 24;
@@ -156,7 +160,8 @@ extern "C" KORVAX_API int32_t KORVAX_GetBaudRate(uint32_t handle, uint32_t *rate
 
 int32_t korvax::controlModeOf(ChassisInfo &c, uint32_t &mode) {
     if (!modelOf(c).servesSettings) return KORVAX_ERR_NOT_SUPPORTED;
-    if (const int32_t st = query(c, kCmdGetControlMode); st < 0) return st;
+    const int32_t st = replyHolding(query(c, kCmdGetControlMode), kByteAnswer);
+    if (st < 0) return st;
     mode = c.rxBuf[2];
     return 0;
 }

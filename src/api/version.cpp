@@ -19,7 +19,9 @@ platform::Mutex &apiMutex() {
 }
 
 int32_t refreshVersion(ChassisInfo &c) {
-    const int32_t st = query(c, kCmdVersion, 0, /*clearReply=*/true);
+    // Bytes 4-5 are looked at only when the reply carries them; the reply
+    // is cleared first, so a shorter one leaves them zero.
+    const int32_t st = replyHolding(query(c, kCmdVersion, 0, /*clearReply=*/true), 4);
     if (st < 0) return st;
     // RQ520-family controllers report their own version in the second pair
     // and leave it zero on older firmware.

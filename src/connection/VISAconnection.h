@@ -8,6 +8,7 @@
 // error report.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "base/export.h"
@@ -66,6 +67,15 @@ void beginRequest(ChassisInfo &c, uint8_t command, uint8_t argument = 0, bool cl
 int32_t exchange(ChassisInfo &c, int32_t length);
 // A 4-byte request without payload: begin + exchange.
 int32_t query(ChassisInfo &c, uint8_t command, uint8_t argument = 0, bool clearReply = false);
+
+// The status of an exchange whose reply the caller decodes up to, not
+// including, byte `fields`. Failures pass through; a reply that ended before
+// the last byte the caller reads is a failed receive, so nothing is decoded
+// from the zeros or the older reply still standing in rxBuf.
+constexpr int32_t replyHolding(int32_t status, size_t fields) {
+    if (status < 0) return status;
+    return static_cast<size_t>(status) < fields ? KORVAX_ERR_RECEIVE : status;
+}
 
 // Which step of a round trip that is not a binary exchange failed.
 enum class WireStep { None, Write, Read };

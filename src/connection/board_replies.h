@@ -4,11 +4,23 @@
 // model (base/chassis_model.h).
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "base/chassis_model.h"
 
 namespace korvax::replies {
+
+// Reply bytes a decoder reads: the 24 detection bits end with byte 4, the
+// one-byte layouts with byte 2.
+constexpr size_t kDetectionBytes = 5;
+constexpr size_t kByte2Bytes = 3;
+
+// Reply bytes the loop-back decoders read for `boards` matrix boards.
+constexpr size_t loopBackBytes(LoopBackLayout layout, int boards) {
+    if (layout != LoopBackLayout::FourLinesEach || boards <= 0) return kByte2Bytes;
+    return 2 + (static_cast<size_t>(boards) + 1) / 2;
+}
 
 // Slot j of a board-detection reply: 24 bits over bytes 2..4.
 inline bool detectedSlot(const uint8_t *reply, int j) {

@@ -47,7 +47,10 @@ int32_t BoardInPlaceHDW(ChassisInfo *chassis, uint32_t subUnit) {
     std::memset(c.txBuf, 0, sizeof c.txBuf);
 
     if (subUnit == 0) {
-        if (const int32_t st = korvax::query(c, korvax::kCmdBoardDetect); st < 0) return st;
+        if (const int32_t st = korvax::replyHolding(korvax::query(c, korvax::kCmdBoardDetect),
+                                                    korvax::replies::kDetectionBytes);
+            st < 0)
+            return st;
         const int slots = std::min<int>(s.slotCount, KORVAX_SLOTS);
         int k = 0;
         for (int j = 0; j < slots; ++j)
@@ -60,7 +63,10 @@ int32_t BoardInPlaceHDW(ChassisInfo *chassis, uint32_t subUnit) {
     if (!m.hasRfBoard() || !m.hasAdapterPlate()) return KORVAX_ERR_UNKNOWN_CARD_TYPE;
 
     if (subUnit == 1) {
-        if (const int32_t st = korvax::query(c, korvax::kCmdBoardDetect); st < 0) return st;
+        if (const int32_t st = korvax::replyHolding(korvax::query(c, korvax::kCmdBoardDetect),
+                                                    korvax::replies::kByte2Bytes);
+            st < 0)
+            return st;
         // The RF slots follow the matrix slots in the detection bits (slot 5
         // on an RQ520); they are numbered from 0 again within sub-unit 1.
         // Only byte 2 carries them, and the record holds 21 slots at most.
@@ -72,7 +78,9 @@ int32_t BoardInPlaceHDW(ChassisInfo *chassis, uint32_t subUnit) {
         return 0;
     }
 
-    if (const int32_t st = korvax::query(c, korvax::kCmdLoopBackOrUpdate, kLoopBackSubUnit2);
+    if (const int32_t st = korvax::replyHolding(
+            korvax::query(c, korvax::kCmdLoopBackOrUpdate, kLoopBackSubUnit2),
+            korvax::replies::kByte2Bytes);
         st < 0)
         return st;
     // The plate is one piece that spans the whole sub-unit.
@@ -86,7 +94,8 @@ int32_t GetSlotHW(ChassisInfo *chassis, int32_t slot) {
     // ninth byte.
     const int64_t index = 24 + 10 * (static_cast<int64_t>(slot) - 1);
     if (index < 0 || index > 199) return KORVAX_ERR_PARAMETER;
-    const int32_t st = korvax::query(*chassis, korvax::kCmdSlotInfo);
+    const int32_t st = korvax::replyHolding(korvax::query(*chassis, korvax::kCmdSlotInfo),
+                                            static_cast<size_t>(index + 1));
     if (st < 0) return st;
     return chassis->rxBuf[index];
 }
@@ -104,8 +113,9 @@ extern "C" KORVAX_API int32_t KORVAX_BoardInPlace(uint32_t handle, int32_t mask)
     if (c == nullptr) return KORVAX_ERR_HANDLE;
     if (mask < 1 || mask >= (1 << kLoopBackBoards)) return KORVAX_ERR_CARD_IN_PLACE_SET;
 
-    const int32_t st = korvax::query(*c, korvax::kCmdLoopBackOrUpdate, kLoopBackSubUnit0,
-                                     /*clearReply=*/true);
+    const int32_t st = korvax::replyHolding(
+        korvax::query(*c, korvax::kCmdLoopBackOrUpdate, kLoopBackSubUnit0, /*clearReply=*/true),
+        korvax::replies::kByte2Bytes);
     if (st < 0) return st;
 
     // The mask is the user's word for which boards are fitted; a board that
@@ -131,11 +141,14 @@ extern "C" KORVAX_API int32_t KORVAX_BoardInPlaceInfo(uint32_t handle, uint32_t 
     if (c == nullptr) return KORVAX_ERR_HANDLE;
     *count = c->slotTotal;
 
-    const int32_t st = korvax::query(*c, korvax::kCmdBoardDetect);
+    const korvax::PresenceLayout layout = korvax::modelOf(*c).presence;
+    const int32_t st = korvax::replyHolding(korvax::query(*c, korvax::kCmdBoardDetect),
+                                            layout == korvax::PresenceLayout::SlotBits
+                                                ? korvax::replies::kDetectionBytes
+                                                : korvax::replies::kByte2Bytes);
     // Decoded whatever the outcome: the caller looks at the states only when
     // the status is not negative. Never more than slotTotal entries are
     // written, which is what the caller was told to provide.
-    const korvax::PresenceLayout layout = korvax::modelOf(*c).presence;
     if (layout == korvax::PresenceLayout::Unknown) {
         states[0] = c->rxBuf[2];
         return st;

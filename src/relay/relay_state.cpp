@@ -94,8 +94,10 @@ const WiringCache &wiring() {
 }
 
 int32_t exchangeFrame(ChassisInfo &c, const uint8_t *frame, int32_t length, int32_t lock) {
-    const int32_t st = lock ? SendRecvMsgLock(c.vi, frame, length, c.rxBuf)
-                            : SendRecvMsg(c.vi, frame, length, c.rxBuf);
+    // Byte 0 of the reply is the acknowledgement looked at below.
+    const int32_t st = replyHolding(lock ? SendRecvMsgLock(c.vi, frame, length, c.rxBuf)
+                                         : SendRecvMsg(c.vi, frame, length, c.rxBuf),
+                                    1);
     if (st < 0) return st;
     // A chassis in local (front-panel) control refuses remote switching.
     if (c.rxBuf[0] == 0xFF && modelOf(c).remoteSwitching) return KORVAX_ERR_MODE_CONFLICT;

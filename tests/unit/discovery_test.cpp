@@ -207,20 +207,49 @@ TEST_F(Discovery, ManagerFailureAndEmptyBus) {
     EXPECT_EQ(KORVAX_FindRsrc(nullptr, nullptr), KORVAX_ERR_PARAMETER);
 }
 
-TEST_F(Discovery, EveryDiscoveryReplacesTheManagerAndKeepsOlderRecords) {
-    fakevisa::add("TCPIP0::a::INSTR", "QM,RQ521,1,1");
-    fakevisa::add("TCPIP0::b::INSTR", "QM,RQ522,1,1");
-    find();
-    const uint32_t oldB = globalChassisInfo[1].vi;
-    const uint32_t firstRM = defaultRM;
-    fakevisa::find("TCPIP0::b::INSTR")->idn = "Other,X,1,1";
-    uint32_t count = 0;
-    find(0, &count);
-    EXPECT_EQ(count, 1u);
-    EXPECT_NE(defaultRM, firstRM);
-    EXPECT_EQ(fakevisa::openSessions(), 1) << "the first run's sessions closed with its manager";
-    EXPECT_EQ(globalChassisInfo[1].vi, oldB) << "records past this run keep their data";
-    EXPECT_STREQ(globalChassisInfo[1].rsrcName, "TCPIP0::b::INSTR");
+TEST_F(Discovery, EveryDiscoveryReplacesTheManagerAndForgetsVanishedChassis) {
+    // How the second run ends: fewer chassis, none at all, an unknown model
+    // of ours ahead of b, or no manager.
+    struct {
+        const char *what;
+        const char *aIdn;
+        ViStatus manager;
+        int32_t status;
+        uint32_t found;
+    } rows[] = {
+        {"a still answers", "QM,RQ521,1,1", VI_SUCCESS, 0, 1},
+        {"nobody answers", "Other,X,1,1", VI_SUCCESS, 0, 0},
+        {"a turned unknown", "QM,RQ999,1,1", VI_SUCCESS, KORVAX_ERR_NOT_SUPPORTED, 0},
+        {"no manager", "QM,RQ521,1,1", VI_ERROR_SYSTEM_ERROR, VI_ERROR_SYSTEM_ERROR, 0},
+    };
+    for (const auto &r : rows) {
+        SetUp();
+        fakevisa::add("TCPIP0::a::INSTR", "QM,RQ521,1,1");
+        fakevisa::add("TCPIP0::b::INSTR", "QM,RQ522,1,1");
+        find();
+        uint32_t handle = 0;
+        ASSERT_EQ(KORVAX_Connect("TCPIP0::b::INSTR", &handle), 0) << r.what;
+        const uint32_t firstRM = defaultRM;
+        fakevisa::find("TCPIP0::a::INSTR")->idn = r.aIdn;
+        fakevisa::find("TCPIP0::b::INSTR")->idn = "Other,X,1,1";
+        fakevisa::failOpenDefaultRM(r.manager);
+        uint32_t count = 0;
+        find(r.status, &count);
+        fakevisa::failOpenDefaultRM(VI_SUCCESS);
+        EXPECT_EQ(count, r.found) << r.what;
+        if (r.manager == VI_SUCCESS) {
+            EXPECT_NE(defaultRM, firstRM) << r.what;
+        }
+        EXPECT_EQ(fakevisa::openSessions(), static_cast<int>(r.found))
+            << r.what << ": the first run's sessions closed with its manager";
+        EXPECT_EQ(FindChassis(handle, nullptr), KORVAX_ERR_HANDLE) << r.what << ": b's old handle";
+        for (uint32_t i = r.found; i < KORVAX_MAX_CHASSIS; ++i) {
+            EXPECT_EQ(globalChassisInfo[i].vi, 0u) << r.what << " record " << i;
+            EXPECT_STREQ(globalChassisInfo[i].rsrcName, "") << r.what << " record " << i;
+        }
+        if (r.manager != VI_SUCCESS) continue;  // a connect would run discovery again
+        EXPECT_EQ(KORVAX_Connect("TCPIP0::b::INSTR", &handle), KORVAX_ERR_RESOURCE_ABSENT) << r.what;
+    }
 }
 
 TEST_F(Discovery, ConnectRunsDiscoveryOnceAndMatchesNamesExactly) {

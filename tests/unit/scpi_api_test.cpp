@@ -46,6 +46,12 @@ std::string send(uint32_t handle, Via via, const std::string &command) {
     return std::string(out.data(), strnlen(out.data(), size));
 }
 
+std::string errorText(int32_t code) {
+    std::array<char, 100> text{};
+    KORVAX_ErrorCodeToMessage(code, text.data(), text.size());
+    return text.data();
+}
+
 uint32_t *image(const FakeChassis &f) { return f.rec->subUnits[0].userState; }
 
 std::vector<uint32_t> imageCopy(const FakeChassis &f) { return {image(f), image(f) + KORVAX_USER_WORDS}; }
@@ -58,11 +64,13 @@ Bytes allOpenFrame() {
     return frame;
 }
 
-// An instrument that remembers the control mode it was last set to.
-fakevisa::Responder modeKeeping(uint8_t mode) {
+// An instrument that remembers the control mode it was last set to, and
+// answers requests of command `refused` with its error report.
+fakevisa::Responder modeKeeping(uint8_t mode, int refused = -1) {
     auto current = std::make_shared<uint8_t>(mode);
     auto base = testsupport::instrument({});
-    return [current, base](const Bytes &req) {
+    return [current, base, refused](const Bytes &req) {
+        if (!req.empty() && req[0] == refused) return fakevisa::Reply{Bytes{0xFF, 0xFF, 0xFF, 0xFF}};
         if (req.size() >= 6 && req[0] == 6) *current = req[4];
         if (!req.empty() && req[0] == 5) return fakevisa::Reply{reply({{2, *current}})};
         return base(req);
@@ -152,7 +160,7 @@ TEST(ScpiApi, RefusedRelayCommandsSendNothingAndKeepTheImage) {
     }
 }
 
-TEST(ScpiApi, SwitchingFailuresBecomeErrorTextAndTheImageKeepsTheRequest) {
+TEST(ScpiApi, SwitchingFailuresBecomeErrorTextAndTheImageKeepsWhatWasApplied) {
     InstrumentState local;
     local.relayReply = {0xFF, 0, 0, 0};  // an RQ521 under local control refuses the frame
     const struct {
@@ -177,9 +185,16 @@ TEST(ScpiApi, SwitchingFailuresBecomeErrorTextAndTheImageKeepsTheRequest) {
             std::memset(image(f), 0, KORVAX_USER_WORDS * 4);
             EXPECT_EQ(send(f.handle, via, c.command), c.reply) << name(via) << " " << c.what;
             EXPECT_EQ(fakevisa::writes(f.rsrc).size(), static_cast<size_t>(c.frames)) << c.what;
-            const uint32_t first = c.command.find(":ALL") != std::string::npos ? UINT32_MAX : 1u;
-            EXPECT_EQ(image(f)[0], first) << c.what;
-            EXPECT_EQ(image(f)[KORVAX_USER_WORDS - 1], first == UINT32_MAX ? UINT32_MAX : 0u) << c.what;
+            const bool applied = c.reply == kDone;
+            EXPECT_EQ(image(f)[0], applied ? 1u : 0u) << c.what;
+            EXPECT_EQ(image(f)[KORVAX_USER_WORDS - 1], 0u) << c.what;
+            if (applied || c.model != KORVAX_MODEL_RQ521 || c.frames != 0) continue;
+            // Nothing of the refused request is left for the next command
+            // to send again, nor counted against the closure limit.
+            fakevisa::clearEvents();
+            EXPECT_EQ(send(f.handle, via, ":CLOS (@0(1!1))"), kDone) << c.what;
+            EXPECT_EQ(image(f)[0], 1u) << c.what;
+            EXPECT_EQ(image(f)[1], 0u) << c.what;
         }
     }
 }
@@ -359,17 +374,22 @@ TEST(ScpiApi, SetControlModePassesThroughRemoteAndClearsTheRelays) {
         std::string command;
         std::string reply;
         std::vector<Bytes> frames;
+        int refused = -1;
     } cases[] = {
         {"remote to local", 1, ":SYST:CTRL:SET: LOCAL", "Set Control Mode Success", {kAskMode, kAskMode, allOpen, kAskMode, {6, 0, 0, 0, 0, 0}}},
         {"local to remote", 0, ":SYSTem:ConTRoL:SET: REMOTE", "Set Control Mode Success", {kAskMode, kAskMode, {6, 0, 0, 0, 1, 0}, allOpen, kAskMode}},
         {"anything else asks for local", 1, ":SYST:CTRL:SET: REMOTE ", "Set Control Mode Success", {kAskMode, kAskMode, allOpen, kAskMode, {6, 0, 0, 0, 0, 0}}},
         {"already remote", 1, ":SYST:CTRL:SET: REMOTE", "Local/Remote Control Mode Conflict", {kAskMode}},
         {"already local", 0, ":SYST:CTRL:SET: XYZ", "Local/Remote Control Mode Conflict", {kAskMode}},
+        // The first call that fails ends the command with its text.
+        {"going remote refused", 0, ":SYST:CTRL:SET: REMOTE", errorText(KORVAX_ERR_USB_ADAPTER), {kAskMode, kAskMode, {6, 0, 0, 0, 1, 0}}, 6},
+        {"clear refused", 1, ":SYST:CTRL:SET: LOCAL", errorText(KORVAX_ERR_USB_ADAPTER), {kAskMode, kAskMode, allOpen}, 19},
+        {"going local refused", 1, ":SYST:CTRL:SET: LOCAL", errorText(KORVAX_ERR_USB_ADAPTER), {kAskMode, kAskMode, allOpen, kAskMode, {6, 0, 0, 0, 0, 0}}, 6},
     };
     for (Via via : kBoth) {
         for (const auto &c : cases) {
             FakeChassis f = openMatrix(KORVAX_MODEL_RQ521);
-            f.res->responder = modeKeeping(c.present);
+            f.res->responder = modeKeeping(c.present, c.refused);
             image(f)[0] = 1;
             EXPECT_EQ(send(f.handle, via, c.command), c.reply) << name(via) << " " << c.what;
             EXPECT_EQ(fakevisa::writes(f.rsrc), c.frames) << name(via) << " " << c.what;
