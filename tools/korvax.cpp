@@ -92,7 +92,7 @@ bool gFreshSimulation = false;
 std::string declareSimulation(const std::string &model, const std::string &rsrc) {
     const auto code = sim::parseModel(model);
     if (!code) throw UsageFailure{"unknown model '" + model + "' (RQ520, RQ520B, RQ521, RQ522, RQ523, RQ523B)"};
-    const std::string name = rsrc.empty() ? "TCPIP0::sim-" + lower(std::string(sim::modelName(*code))) + "::INSTR" : rsrc;
+    std::string name = rsrc.empty() ? "TCPIP0::sim-" + lower(std::string(sim::modelName(*code))) + "::INSTR" : rsrc;
     // Only this chassis, on the built-in VISA library that this process
     // shares with libKORVAX: no vendor VISA, no resource file, and none of
     // this machine's serial or USB ports (discovery would write "*IDN?" to
@@ -254,8 +254,11 @@ std::string gridText(Session &s, const std::set<Crosspoint> &closed, const GridS
 }
 
 int terminalWidth() {
-    if (const char *c = std::getenv("COLUMNS"); c && std::atoi(c) >= 20) return std::atoi(c);
-    return 80;
+    const char *c = std::getenv("COLUMNS");
+    if (c == nullptr) return 80;
+    char *end = nullptr;
+    const long width = std::strtol(c, &end, 10);
+    return end != c && *end == '\0' && width >= 20 && width <= 1000 ? static_cast<int>(width) : 80;
 }
 
 GridSelection fullGrid() { return GridSelection{std::nullopt, std::nullopt, terminalWidth()}; }
@@ -580,7 +583,7 @@ void showProgress(uint64_t sent, uint64_t total, void *context) {
         std::fprintf(stderr, "\r[%s%s] %3d%% %llu/%llu bytes", std::string(filled, '#').c_str(),
                      std::string(40 - filled, ' ').c_str(), percent, static_cast<unsigned long long>(sent),
                      static_cast<unsigned long long>(total));
-        std::fflush(stderr);
+        (void)std::fflush(stderr);
     } else if (percent / 10 != p.lastTenth || sent == total) {
         p.lastTenth = percent / 10;
         std::fprintf(stderr, "update: %llu of %llu bytes sent (%d%%)\n", static_cast<unsigned long long>(sent),
@@ -592,7 +595,7 @@ void runUpdate(const Options &o) {
     Session s = Session::connect(o.rsrc);
     Progress p{static_cast<bool>(isatty(STDERR_FILENO))};
     const int32_t st = OnlineUpdateWithProgress(s.handle, o.file.c_str(), showProgress, &p);
-    if (p.bar) std::fputc('\n', stderr);
+    if (p.bar) (void)std::fputc('\n', stderr);
     check(st, "update from " + o.file);
     std::error_code ec;
     const auto size = std::filesystem::file_size(o.file, ec);

@@ -114,6 +114,7 @@ std::vector<UsbtmcDevice> listUsbtmcDevices(const HostRoots &roots) {
     std::sort(found.begin(), found.end(),
               [](const auto &a, const auto &b) { return a.first < b.first; });
     std::vector<UsbtmcDevice> out;
+    out.reserve(found.size());
     for (auto &f : found) out.push_back(std::move(f.second));
     return out;
 }

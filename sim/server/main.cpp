@@ -35,7 +35,7 @@ void onSignal(int) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
+static int serve(int argc, char **argv) {
     CLI::App app{"Serves simulated chassis of a resource file over VXI-11 and raw TCP sockets"};
     std::string file;
     uint16_t portmapperPort = 111;
@@ -106,13 +106,24 @@ int main(int argc, char **argv) {
     if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
     struct sigaction sa{};
     sa.sa_handler = onSignal;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    (void)::sigaction(SIGINT, &sa, nullptr);
+    (void)::sigaction(SIGTERM, &sa, nullptr);
+    (void)std::signal(SIGPIPE, SIG_IGN);
 
     for (const auto &name : served) std::printf("serving %s\n", name.c_str());
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     server.run(stopPipe[0]);
     std::printf("stopped\n");
     return 0;
+}
+
+int main(int argc, char **argv) {
+    // Nothing may escape into the C runtime: an allocation failure or a bad
+    // file ends the server with a message and a failing status.
+    try {
+        return serve(argc, argv);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "korvax-sim: %s\n", e.what());
+        return 1;
+    }
 }

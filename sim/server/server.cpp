@@ -170,7 +170,13 @@ std::string Server::addVxi11(const std::string &rsrc, const std::string &host,
     if (!address) return error;
     const std::string name = lower(device);
     for (const Device *d : address->devices)
-        if (d->name == name) return "device " + device + " is already served at " + host;
+        if (d->name == name) {
+            std::string error = "device ";
+            error += device;
+            error += " is already served at ";
+            error += host;
+            return error;
+        }
     devices_.push_back(std::make_unique<Device>(Device{rsrc, name, std::move(chassis), 0}));
     address->devices.push_back(devices_.back().get());
     return {};
@@ -193,7 +199,7 @@ std::string Server::addSocket(const std::string &rsrc, const std::string &host, 
 void Server::log(const Connection &c, const std::string &rsrc, const std::string &what) const {
     if (!verbose_) return;
     std::printf("%s %s %s\n", c.peer.c_str(), rsrc.c_str(), what.c_str());
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
 }
 
 void Server::run(int stopFd) {
