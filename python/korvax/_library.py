@@ -41,6 +41,7 @@ def _declare(lib: ctypes.CDLL) -> None:
     signatures = {
         "KORVAX_GetLibVersion": (None, [p_char]),
         "KORVAX_ErrorCodeToMessage": (i32, [i64, p_char, u64]),
+        "ErrorCodeName": (p_char, [i64]),
         "KORVAX_FindRsrc": (i32, [ctypes.c_void_p, p_u32]),
         "KORVAX_Connect": (i32, [p_char, p_u32]),
         "KORVAX_OpenSpecifiedCard": (i32, [u32, i64, ctypes.POINTER(i64)]),

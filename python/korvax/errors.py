@@ -5,22 +5,13 @@ import ctypes
 
 from ._library import library
 
-# Names as the C header spells them (KORVAX_ERR_ + this), indexed by -10000 - code.
-_NAMES = (
-    "LOAD_WINSOCK", "INVALID_IO", "BIND_PORT", "SET_TIMEOUT", "SEND", "RECEIVE", "CLOSE",
-    "ROW_RANGE", "COLUMN_RANGE", "STATE_RANGE", "IP_CONFLICT", "ARRAY_SIZE", "ERROR_CODE",
-    "NO_LOCATION", "CARD_IN_PLACE_SET", "UPDATE_FILE_OPEN", "NO_TYPE0_CARD", "NEWER_DRIVER",
-    "SPI_LOOPBACK", "UPDATE_CHECK", "NOT_SUPPORTED", "POINT_DEFINITION", "DEVICE_TYPE", "HANDLE",
-    "NO_TYPE1_CARD", "NO_TYPE2_CARD", "UNKNOWN_CARD_TYPE", "DEVICE_TYPE2", "SN_INPUT", "SN_UNSET",
-    "CLOSURE_LIMIT", "BAD_IP", "BAD_HW_NUMBER", "BAD_SLOT", "CHASSIS_NUM", "MALLOC",
-    "PARALLEL_TIMEOUT", "BAD_PORT", "PARAMETER", "BAD_MODEL", "MODE_CONFLICT", "SAME_MODE",
-    "BAD_SUBUNIT", "INVALID_MODE", "FILE_MAPPING", "SHM_NOT_MAPPED", "SHM_CAPACITY",
-    "INVALID_PORT", "RESOURCE_ABSENT", "USB_ADAPTER", "GPIB_ADDRESS", "BAUDRATE", "IP_MODE",
-    "VISA_API",
-)
 
-#: Every KORVAX_ERR_ name with its code.
-CODES: dict[str, int] = {f"KORVAX_ERR_{name}": -10000 - i for i, name in enumerate(_NAMES)}
+def _name(code: int) -> str:
+    return library().ErrorCodeName(code).decode()
+
+
+#: Every KORVAX_ERR_ name with its code (the library spells them as its header does).
+CODES: dict[str, int] = {_name(code): code for code in range(-10000, -10054, -1)}
 
 
 def error_name(code: int) -> str:
@@ -28,7 +19,7 @@ def error_name(code: int) -> str:
     if code == 0:
         return "KORVAX_OK"
     if -10053 <= code <= -10000:
-        return f"KORVAX_ERR_{_NAMES[-10000 - code]}"
+        return _name(code)
     return f"VISA status 0x{code & 0xFFFFFFFF:08X}"
 
 
