@@ -181,8 +181,9 @@ std::string Server::addVxi11Device(const std::string &rsrc, const std::string &h
                                    const std::string &device,
                                    std::shared_ptr<sim::Chassis> chassis) {
     const std::string name = lower(device);
-    for (const Device *d : address->devices)
-        if (d->name == name) return "device " + device + " is already served at " + host;
+    if (std::any_of(address->devices.begin(), address->devices.end(),
+                    [&](const Device *d) { return d->name == name; }))
+        return "device " + device + " is already served at " + host;
     devices_.push_back(std::make_unique<Device>(Device{rsrc, name, std::move(chassis), 0}));
     address->devices.push_back(devices_.back().get());
     return {};
@@ -257,7 +258,7 @@ void Server::disconnectLocal(int connection) {
 void Server::log(const Connection &c, const std::string &rsrc, const std::string &what) const {
     if (!verbose_) return;
     std::printf("%s %s %s\n", c.peer.c_str(), rsrc.c_str(), what.c_str());
-    std::fflush(stdout);
+    (void)std::fflush(stdout);  // a log line lost to a full disk is no reason to stop
 }
 
 void Server::run(int stopFd) {
