@@ -2,8 +2,8 @@
 # Builds the libFuzzer targets with clang under the address and
 # undefined-behaviour sanitizers (build-fuzz/) and fuzzes each for a bounded
 # time. FUZZ_SECONDS scales every run (default 60: the SCPI text and the
-# replies get that long, the smaller parsers 40 s each; about 4 minutes in
-# all). Fails on any crash, sanitizer report, leak, timeout or memory
+# replies get 42 s each, korvax-sim's network input and the RPC client 45 s
+# each, the smaller parsers 25 s each; about 5 minutes in all). Fails on any crash, sanitizer report, leak, timeout or memory
 # blow-up; the input that caused it is left in build-fuzz/ as
 # <target>-crash-*, -leak-*, -timeout-* or -oom-*.
 set -euo pipefail
@@ -19,11 +19,14 @@ cmake -S . -B "$build" -G Ninja \
 
 # target, seed corpus, share of FUZZ_SECONDS in percent
 runs=(
-  "korvax_fuzz_scpi scpi 100"
-  "korvax_fuzz_replies replies 100"
-  "korvax_fuzz_rsrc_names rsrc_names 67"
-  "korvax_fuzz_resource_file resource_file 67"
-  "korvax_fuzz_sim_requests sim_requests 67"
+  "korvax_fuzz_scpi scpi 70"
+  "korvax_fuzz_replies replies 70"
+  "korvax_fuzz_rsrc_names rsrc_names 42"
+  "korvax_fuzz_resource_file resource_file 42"
+  "korvax_fuzz_sim_requests sim_requests 42"
+  "korvax_fuzz_sim_vxi11 sim_vxi11 75"
+  "korvax_fuzz_sim_raw sim_raw 75"
+  "korvax_fuzz_rpc_client rpc_client 75"
 )
 targets=()
 for r in "${runs[@]}"; do targets+=("${r%% *}"); done

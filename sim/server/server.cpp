@@ -118,7 +118,8 @@ struct Server::Link {
 };
 
 struct Server::Connection {
-    net::UniqueFd fd;
+    int id = -1;        // its key in connections_, and the owner of its links
+    net::UniqueFd fd;   // none for a local connection
     Kind kind = Kind::Raw;
     std::string peer;
     Address *address = nullptr;
@@ -135,7 +136,7 @@ Server::Server(uint16_t portmapperPort, bool verbose)
 
 Server::~Server() = default;
 
-Server::Address *Server::addressFor(const std::string &host, std::string &error) {
+Server::Address *Server::addressFor(const std::string &host, std::string &error, bool listen) {
     in_addr ip{};
     if (!resolveIpv4(host, ip)) {
         error = "host " + host + " does not resolve";
@@ -146,6 +147,10 @@ Server::Address *Server::addressFor(const std::string &host, std::string &error)
     auto address = std::make_unique<Address>();
     address->host = host;
     address->ip = ip;
+    if (!listen) {
+        addresses_.push_back(std::move(address));
+        return addresses_.back().get();
+    }
     Listener portmapper{{}, Kind::Portmapper, address.get(), nullptr};
     Listener core{{}, Kind::Core, address.get(), nullptr};
     uint16_t bound = 0;
@@ -168,15 +173,17 @@ std::string Server::addVxi11(const std::string &rsrc, const std::string &host,
     std::string error;
     Address *address = addressFor(host, error);
     if (!address) return error;
+    return addVxi11Device(rsrc, host, address, device, std::move(chassis));
+}
+
+std::string Server::addVxi11Device(const std::string &rsrc, const std::string &host,
+                                   Address *address,
+                                   const std::string &device,
+                                   std::shared_ptr<sim::Chassis> chassis) {
     const std::string name = lower(device);
-    for (const Device *d : address->devices)
-        if (d->name == name) {
-            std::string error = "device ";
-            error += device;
-            error += " is already served at ";
-            error += host;
-            return error;
-        }
+    if (std::any_of(address->devices.begin(), address->devices.end(),
+                    [&](const Device *d) { return d->name == name; }))
+        return "device " + device + " is already served at " + host;
     devices_.push_back(std::make_unique<Device>(Device{rsrc, name, std::move(chassis), 0}));
     address->devices.push_back(devices_.back().get());
     return {};
@@ -196,10 +203,62 @@ std::string Server::addSocket(const std::string &rsrc, const std::string &host, 
     return {};
 }
 
+std::string Server::addDetachedVxi11(const std::string &rsrc, const std::string &host,
+                                     const std::string &device, uint16_t corePort,
+                                     std::shared_ptr<sim::Chassis> chassis) {
+    std::string error;
+    Address *address = addressFor(host, error, false);
+    if (!address) return error;
+    if (address->corePort == 0) address->corePort = corePort;
+    return addVxi11Device(rsrc, host, address, device, std::move(chassis));
+}
+
+void Server::addDetachedSocket(const std::string &rsrc, std::shared_ptr<sim::Chassis> chassis) {
+    devices_.push_back(std::make_unique<Device>(Device{rsrc, "", std::move(chassis), 0}));
+}
+
+int Server::connectLocal(Kind kind, const std::string &target) {
+    auto c = std::make_unique<Connection>();
+    c->kind = kind;
+    c->peer = "local";
+    if (kind == Kind::Raw) {
+        for (const auto &d : devices_)
+            if (d->name.empty() && d->rsrc == target) c->device = d.get();
+        if (!c->device) return 0;
+    } else {
+        for (const auto &a : addresses_)
+            if (a->host == target) c->address = a.get();
+        if (!c->address) return 0;
+    }
+    c->id = nextLocal_--;
+    const int id = c->id;
+    connections_[id] = std::move(c);
+    return id;
+}
+
+bool Server::feedLocal(int connection, std::span<const uint8_t> bytes, net::Bytes &answers) {
+    const auto it = connections_.find(connection);
+    if (it == connections_.end() || it->second->fd) return false;
+    Connection &c = *it->second;
+    take(c, bytes);
+    answers.insert(answers.end(), c.out.begin(), c.out.end());
+    c.out.clear();
+    if (!c.closing) return true;
+    disconnectLocal(connection);
+    return false;
+}
+
+void Server::disconnectLocal(int connection) {
+    const auto it = connections_.find(connection);
+    if (it == connections_.end() || it->second->fd) return;
+    forget(*it->second);
+    connections_.erase(it);
+}
+
 void Server::log(const Connection &c, const std::string &rsrc, const std::string &what) const {
     if (!verbose_) return;
     std::printf("%s %s %s\n", c.peer.c_str(), rsrc.c_str(), what.c_str());
-    (void)std::fflush(stdout);
+    (void)std::fflush(stdout);  // a log line lost to a full disk is no reason to stop
 }
 
 void Server::run(int stopFd) {
@@ -232,15 +291,21 @@ void Server::run(int stopFd) {
                 ++it;
                 continue;
             }
-            for (uint32_t id : it->second->links) {
-                const auto link = links_.find(id);
-                if (link == links_.end()) continue;
-                if (link->second->device->lockedBy == id) link->second->device->lockedBy = 0;
-                links_.erase(link);
-            }
+            forget(*it->second);
             it = connections_.erase(it);
         }
     }
+}
+
+// A connection that goes takes its links, and the locks they hold, along.
+void Server::forget(Connection &c) {
+    for (uint32_t id : c.links) {
+        const auto link = links_.find(id);
+        if (link == links_.end()) continue;
+        if (link->second->device->lockedBy == id) link->second->device->lockedBy = 0;
+        links_.erase(link);
+    }
+    c.links.clear();
 }
 
 void Server::accept(Listener &listener) {
@@ -254,6 +319,7 @@ void Server::accept(Listener &listener) {
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto c = std::make_unique<Connection>();
+        c->id = fd;
         c->fd.reset(fd);
         c->kind = listener.kind;
         c->address = listener.address;
@@ -277,14 +343,17 @@ void Server::receive(Connection &c) {
         return;
     }
     if (n < 0) return;
-    const std::span<const uint8_t> got(chunk.data(), static_cast<std::size_t>(n));
+    take(c, {chunk.data(), static_cast<std::size_t>(n)});
+    if (!c.closing) flushOutput(c);
+}
+
+void Server::take(Connection &c, std::span<const uint8_t> got) {
     if (c.kind == Kind::Raw) {
         c.in.insert(c.in.end(), got.begin(), got.end());
         handleRaw(c);
     } else {
         handleRecords(c, got);
     }
-    if (!c.closing) flushOutput(c);
 }
 
 void Server::handleRecords(Connection &c, std::span<const uint8_t> got) {
@@ -396,7 +465,7 @@ void Server::handleCore(Connection &c, const net::CallHeader &call, net::XdrRead
     // The link of this connection named by the call's first argument.
     auto linkOf = [&](uint32_t id) -> Link * {
         const auto it = links_.find(id);
-        return it != links_.end() && it->second->connection == c.fd.get() ? it->second.get()
+        return it != links_.end() && it->second->connection == c.id ? it->second.get()
                                                                             : nullptr;
     };
     auto lockedOut = [](const Link &l) {
@@ -426,7 +495,7 @@ void Server::handleCore(Connection &c, const net::CallHeader &call, net::XdrRead
             auto link = std::make_unique<Link>();
             link->id = id;
             link->device = *found;
-            link->connection = c.fd.get();
+            link->connection = c.id;
             if (lock) (*found)->lockedBy = id;
             links_[id] = std::move(link);
             c.links.push_back(id);

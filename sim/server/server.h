@@ -36,13 +36,32 @@ public:
     // Serves until `stopFd` becomes readable (the signal handler writes to it).
     void run(int stopFd);
 
+    // The same request handling without sockets, driven from memory (the
+    // fuzz targets do). A detached device is served like one added above,
+    // but nothing listens for it; a detached VXI-11 address reports
+    // `corePort` as its core's port. A local connection to one of them
+    // takes bytes as if a client had sent them and hands back what the
+    // server would have sent.
+    enum class Kind { Portmapper, Core, Raw };
+    std::string addDetachedVxi11(const std::string &rsrc, const std::string &host,
+                                 const std::string &device, uint16_t corePort,
+                                 std::shared_ptr<sim::Chassis> chassis);
+    void addDetachedSocket(const std::string &rsrc, std::shared_ptr<sim::Chassis> chassis);
+    // To the portmapper or core of a detached address (`target` its host),
+    // or to a detached raw socket (`target` its resource). 0: none such.
+    int connectLocal(Kind kind, const std::string &target);
+    // Appends the answers to `answers`. False once the server has closed
+    // the connection (it is gone then, its links with it).
+    bool feedLocal(int connection, std::span<const uint8_t> bytes, net::Bytes &answers);
+    // The client hangs up.
+    void disconnectLocal(int connection);
+
     struct Device;
     struct Address;
     struct Connection;
     struct Link;
 
 private:
-    enum class Kind { Portmapper, Core, Raw };
     struct Listener {
         net::UniqueFd fd;
         Kind kind;
@@ -50,9 +69,14 @@ private:
         Device *device = nullptr;     // Raw
     };
 
-    Address *addressFor(const std::string &host, std::string &error);
+    Address *addressFor(const std::string &host, std::string &error, bool listen = true);
+    std::string addVxi11Device(const std::string &rsrc, const std::string &host, Address *address,
+                               const std::string &device,
+                               std::shared_ptr<sim::Chassis> chassis);
     void accept(Listener &listener);
     void receive(Connection &c);
+    void take(Connection &c, std::span<const uint8_t> got);
+    void forget(Connection &c);
     void handleRecords(Connection &c, std::span<const uint8_t> got);
     void handleRecord(Connection &c, const net::Bytes &record);
     void handlePortmapper(Connection &c, const net::CallHeader &call, net::XdrReader &in,
@@ -70,9 +94,11 @@ private:
     std::vector<std::unique_ptr<Address>> addresses_;
     std::vector<std::unique_ptr<Device>> devices_;
     std::vector<Listener> listeners_;
-    std::map<int, std::unique_ptr<Connection>> connections_;  // by fd
-    std::map<uint32_t, std::unique_ptr<Link>> links_;         // by link id
+    // By id: the fd of a socket, a negative number for a local connection.
+    std::map<int, std::unique_ptr<Connection>> connections_;
+    std::map<uint32_t, std::unique_ptr<Link>> links_;  // by link id
     uint32_t nextLink_ = 1;
+    int nextLocal_ = -1;
 };
 
 // A readable description of one request of the chassis protocol.
