@@ -30,6 +30,7 @@
 
 #include "KORVAX.h"
 #include "api/operations.h"
+#include "support/host_support.h"
 #include "support/sim_server.h"
 #include "visa/simulation.h"
 
@@ -40,36 +41,9 @@ namespace fs = std::filesystem;
 
 constexpr int kMaxSilent = 16;
 
-// A pseudo-terminal with no instrument behind it: the master stays open
-// (so the line does not hang up) and is never read.
-class SilentPty {
-public:
-    SilentPty() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-            throw std::runtime_error("no pseudo-terminal");
-        path_ = ::ptsname(master_);
-        held_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios tio{};
-        ::tcgetattr(held_, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(held_, TCSANOW, &tio);
-    }
-    ~SilentPty() {
-        ::close(held_);
-        ::close(master_);
-    }
-    SilentPty(const SilentPty &) = delete;
-    SilentPty &operator=(const SilentPty &) = delete;
-    const std::string &path() const { return path_; }
-    // Drops the identity requests piled up by earlier discoveries.
-    void drain() const { ::tcflush(master_, TCIFLUSH); }
-
-private:
-    int master_ = -1;
-    int held_ = -1;
-    std::string path_;
-};
+// A silent port: a pseudo-terminal whose master stays open (so the line
+// does not hang up) and is never answered.
+using SilentPty = hosttest::Pty;
 
 struct Served {
     std::unique_ptr<testing::SimServer> server;
@@ -136,7 +110,8 @@ void discover(benchmark::State &state, const Listing &what, uint32_t threads) {
     SetDiscoveryThreads(threads);
     for (auto _ : state) {
         state.PauseTiming();
-        for (const auto &p : s.silent) p->drain();
+        // Drop the identity requests piled up by earlier discoveries.
+        for (const auto &p : s.silent) ::tcflush(p->master(), TCIFLUSH);
         state.ResumeTiming();
         std::array<RsrcEntry, KORVAX_MAX_CHASSIS> entries{};
         uint32_t count = 0;

@@ -404,7 +404,10 @@ VISA_EXPORT ViStatus viClose(ViObject vi) {
     return VI_ERROR_INV_OBJECT;
 }
 
-VISA_EXPORT ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViUInt32 *retCnt) {
+// viWrite and viRead: the session's checks, then one transfer under its I/O
+// lock, whose byte count is reported even when the transfer fails part way.
+template <typename Byte, typename Move>
+static ViStatus transfer(ViSession vi, Byte *buf, ViUInt32 cnt, ViUInt32 *retCnt, Move move) {
     if (retCnt) *retCnt = 0;
     ViStatus status = VI_SUCCESS;
     const auto session = sessionOf(vi, status);
@@ -412,24 +415,21 @@ VISA_EXPORT ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViUInt3
     if (!buf && cnt > 0) return VI_ERROR_USER_BUF;
     if (const ViStatus st = checkAccess(vi, *session); st < 0) return st;
     std::lock_guard io(session->io);
-    ViUInt32 written = 0;
-    status = session->transport->write({buf, buf ? cnt : 0}, written);
-    if (retCnt) *retCnt = written;
+    ViUInt32 moved = 0;
+    status = move(*session->transport, std::span<Byte>(buf, buf ? cnt : 0), moved);
+    if (retCnt) *retCnt = moved;
     return status;
 }
 
+VISA_EXPORT ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViUInt32 *retCnt) {
+    return transfer(vi, buf, cnt, retCnt, [](Transport &t, std::span<const ViByte> data, ViUInt32 &n) {
+        return t.write(data, n);
+    });
+}
+
 VISA_EXPORT ViStatus viRead(ViSession vi, ViBuf buf, ViUInt32 cnt, ViUInt32 *retCnt) {
-    if (retCnt) *retCnt = 0;
-    ViStatus status = VI_SUCCESS;
-    const auto session = sessionOf(vi, status);
-    if (!session) return status;
-    if (!buf && cnt > 0) return VI_ERROR_USER_BUF;
-    if (const ViStatus st = checkAccess(vi, *session); st < 0) return st;
-    std::lock_guard io(session->io);
-    ViUInt32 got = 0;
-    status = session->transport->read({buf, buf ? cnt : 0}, got);
-    if (retCnt) *retCnt = got;
-    return status;
+    return transfer(vi, buf, cnt, retCnt,
+                    [](Transport &t, std::span<ViByte> data, ViUInt32 &n) { return t.read(data, n); });
 }
 
 VISA_EXPORT ViStatus viFlush(ViSession vi, ViUInt16 mask) {
