@@ -2,6 +2,9 @@
 # (toolchain file cmake/mingw-w64.cmake). Included by the top-level
 # CMakeLists.txt instead of the Linux targets; it builds the DLL, its import
 # library, and the test programs that run under Wine.
+# The extensions of include/korvax/extensions.h belong to the Linux library:
+# KORVAX.dll exports exactly the C API of KORVAX.h.
+list(FILTER KORVAX_SOURCES EXCLUDE REGEX "/api/extensions\\.cpp$")
 list(APPEND KORVAX_SOURCES
   ${PROJECT_SOURCE_DIR}/src/platform/win32.cpp
   ${PROJECT_SOURCE_DIR}/src/connection/visa_loader_win32.cpp)
