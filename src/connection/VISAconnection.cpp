@@ -17,7 +17,9 @@ bool isErrorReport(const uint8_t *reply) {
 int32_t writeThenRead(uint32_t handle, const uint8_t *request, int32_t length, uint8_t *reply,
                       korvax::platform::Mutex *lock) {
     ViUInt32 count = 0;
-    if (lock) lock->lock();
+    // A lock that cannot be taken (on Windows: no mutex object could be
+    // created) refuses the exchange rather than running it unlocked.
+    if (lock && !lock->lock()) return KORVAX_ERR_MALLOC;
     if (korvax::visa::write(handle, request, static_cast<ViUInt32>(length), &count) < 0) {
         if (lock) lock->unlock();
         return KORVAX_ERR_SEND;

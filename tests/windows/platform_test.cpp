@@ -56,6 +56,18 @@ WIN_TEST(MutexSerialisesTwoThreads) {
     CHECK_EQ(overlaps, 0L);
 }
 
+WIN_TEST(MutexThatCannotBeCreatedIsReportedAndCreatedOnTheNextTry) {
+    korvax::platform::Mutex mutex;
+    korvax::platform::setMutexFactory([]() -> void * { return nullptr; });
+    const bool lockedWithoutObject = mutex.lock();
+    const bool guardedWithoutObject = korvax::platform::LockGuard(mutex).owns();
+    korvax::platform::setMutexFactory(nullptr);
+    CHECK(!lockedWithoutObject);
+    CHECK(!guardedWithoutObject);
+    CHECK(mutex.lock());
+    mutex.unlock();
+}
+
 WIN_TEST(SleepWaitsTheMilliseconds) {
     struct Case {
         unsigned ms;
