@@ -12,9 +12,19 @@
  * KORVAX_OpenSpecifiedCard, KORVAX_Init, then switching, settings and
  * diagnostics on the same handle.
  *
- * Threads: calls on one handle must be serialised by the caller; discovery
- * must not overlap any other call. Relay-state frames of different threads
- * never interleave on the wire.
+ * Threads: every call that takes a handle holds the lock of that chassis from
+ * its first request until its last reply is decoded, so calls on one handle
+ * from several threads run one after the other, each with its own replies,
+ * and calls on different chassis run side by side, never waiting for each
+ * other (frames to different chassis go to different sessions). The SCPI
+ * commands and KORVAX_SelfTest hold the lock for all their steps.
+ * KORVAX_FindRsrc (and the discovery KORVAX_Connect runs on first use) waits
+ * for the calls under way, holds new ones back until it is done, and then
+ * leaves the handles of an earlier discovery invalid (-10023). KORVAX.dll's
+ * KORVAX_Connect, which opens a new session each time, waits the same way.
+ * KORVAX.dll creates its locks on first use; when Windows cannot create one
+ * (no handles left), the call is refused with KORVAX_ERR_MALLOC (-10035),
+ * nothing sent, instead of running unlocked.
  *
  * Buffers: every text result goes into a buffer the caller provides, of the
  * size each function names; nothing is allocated for the caller and nothing

@@ -29,8 +29,10 @@
 #include "KORVAX.h"
 #include "api/operations.h"
 #include "base/build_policy.h"
+#include "base/chassis_model.h"
 #include "base/records.h"
 #include "connection/VISAconnection.h"
+#include "connection/chassis_lock.h"
 #include "relay/relay_frame.h"
 #include "scpi/scpi_parser.h"
 
@@ -103,14 +105,16 @@ struct Context {
     uint32_t handle;
     Caller caller;
     Reply reply;
-    ChassisInfo *record;  // known up front for Write; Query looks it up on demand
+    // The handle's record, locked for the whole command; null for a handle
+    // no record has (Query still runs the command: its argument checks come
+    // first, and the operations report the handle themselves).
+    ChassisInfo *record;
     const char *argument;
 };
 
-// The record for the ops that work on it directly. Query has not looked the
-// handle up yet; a stale handle is reported like any operation reports it.
+// The record for the ops that work on it directly; a stale handle is
+// reported like any operation reports it.
 ChassisInfo *recordOf(Context &ctx) {
-    if (ctx.record == nullptr) ctx.record = korvax::chassisOf(ctx.handle);
     if (ctx.record == nullptr) ctx.reply.error(KORVAX_ERR_HANDLE);
     return ctx.record;
 }
@@ -423,24 +427,32 @@ void run(uint32_t handle, const char *command, Reply reply, Caller caller, Chass
 
 }  // namespace
 
+// The command's operations run one after the other under the chassis's
+// lock, which the operations it calls go on holding: no other thread's call
+// on the same chassis gets between the steps of a command (the control-mode
+// change, a relay command's read-modify-write of the stored state) or
+// overwrites the reply before it is read.
 extern "C" KORVAX_API int32_t KORVAX_SCPIWrite(uint32_t handle, const char *command) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     if (command == nullptr) return KORVAX_ERR_PARAMETER;
     std::memset(c->scpiReply, 0, sizeof c->scpiReply);
-    run(handle, command, Reply(c->scpiReply, sizeof c->scpiReply), Caller::Write, c);
+    run(handle, command, Reply(c->scpiReply, sizeof c->scpiReply), Caller::Write, c.get());
     return 0;
 }
 
 extern "C" KORVAX_API void KORVAX_SCPIQuery(uint32_t handle, const char *command, char *reply) {
     if (command == nullptr || reply == nullptr) return;
     std::memset(reply, 0, 8);
-    run(handle, command, Reply(reply, kQueryReplySize), Caller::Query, nullptr);
+    const korvax::ChassisGuard c(handle);
+    const Reply out(reply, kQueryReplySize);
+    if (c.status() == KORVAX_ERR_MALLOC) return out.error(c.status());
+    run(handle, command, out, Caller::Query, c.get());
 }
 
 extern "C" KORVAX_API int32_t KORVAX_SCPIRead(uint32_t handle, char *reply) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     if (reply == nullptr) return KORVAX_ERR_PARAMETER;
     const size_t n = strnlen(c->scpiReply, sizeof c->scpiReply - 1);
     std::memcpy(reply, c->scpiReply, n);

@@ -15,6 +15,7 @@
 
 #include "base/qmbase.h"
 #include "connection/VISAconnection.h"
+#include "connection/chassis_lock.h"
 #include "connection/relay_frame_codec.h"
 #include "relay/point_model.h"
 #include "relay/relay_frame.h"
@@ -277,14 +278,14 @@ int32_t korvax::switchState(ChassisInfo &chassis, long subUnit, const uint32_t *
     uint32_t *kept = c->subUnits[subUnit].userState;
     if (count > 0 && state != kept)
         std::memmove(kept, state, std::min<int32_t>(count, KORVAX_USER_WORDS) * sizeof(uint32_t));
-    // Threads switching different chassis all reach this write after the
-    // exchange lock is gone: make it an atomic store.
+    // Threads switching different chassis all reach this write, each under
+    // its own chassis's lock: make it an atomic store.
     std::atomic_ref<uint8_t>(currentOpSwitch).store(0, std::memory_order_relaxed);
     return 0;
 }
 
 int32_t KORVAX_OpMatrix(uint32_t handle, long subUnit, const uint32_t *state, int32_t count) {
-    ChassisInfo *c = chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
     return switchState(*c, subUnit, state, count);
 }
