@@ -207,14 +207,19 @@ KORVAX_API int32_t KORVAX_OpenSpecifiedCard(uint32_t handle, int64_t subUnit, in
 KORVAX_API int32_t KORVAX_Init(uint32_t handle, int64_t subUnit);
 
 /** Opens every relay of a sub-unit (one relay-state frame of zero words).
+ *  The reply is judged as KORVAX_OpMatrix() judges it.
  *  @param handle  chassis handle.
  *  @param subUnit sub-unit number.
- *  @return the reply's byte count (>= 0); KORVAX_ERR_HANDLE; KORVAX_ERR_UNKNOWN_CARD_TYPE (-10026)
- *          for sub-units 1 and 2 (their stored state is cleared, nothing is sent);
- *          KORVAX_ERR_PARAMETER (-10038) when the cards were never identified
- *          (KORVAX_OpenSpecifiedCard()); a no-card code; or an exchange error. The stored
- *          state of sub-unit 0 becomes "all open" only once the instrument acknowledged the
- *          frame. */
+ *  @return the reply's byte count (1 or more: the chassis acknowledged the frame);
+ *          KORVAX_ERR_HANDLE; KORVAX_ERR_UNKNOWN_CARD_TYPE (-10026) for sub-units 1 and 2 (their
+ *          stored state is cleared, nothing is sent); KORVAX_ERR_PARAMETER (-10038) when the
+ *          cards were never identified (KORVAX_OpenSpecifiedCard()); a no-card code (nothing
+ *          sent); KORVAX_ERR_MODE_CONFLICT (-10040) when the chassis refused the frame (an
+ *          RQ521 in local control answers 0xFF in byte 0: every relay stays as it was);
+ *          KORVAX_ERR_RECEIVE (-10005) for an empty reply; or another exchange error
+ *          (KORVAX_ERR_SEND, KORVAX_ERR_USB_ADAPTER). The stored state of sub-unit 0 becomes
+ *          "all open" only once the instrument acknowledged the frame; after any failure it
+ *          still holds what the chassis may have closed. */
 KORVAX_API int32_t KORVAX_Clear(uint32_t handle, int64_t subUnit);
 
 /* ---- switching ---------------------------------------------------------- */

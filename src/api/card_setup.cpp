@@ -170,8 +170,10 @@ int32_t korvax::clearSubUnit(ChassisInfo &chassis, int64_t subUnit) {
     std::vector<uint8_t> frame(4 + payload, 0);
     putRelayFrameHeader(frame.data(), modelOf(*c).clearCommand, payload);
     // The remembered state turns "all open" only once the instrument took
-    // the frame: after a failed clear its relays may still be closed.
-    const int32_t st = replyHolding(SendRecvMsgLock(c->vi, frame.data(), 4 + payload, c->rxBuf), 1);
+    // the frame, judged as a switching frame is: after a failed or refused
+    // clear (a chassis in local control answers 0xFF) its relays may still
+    // be closed.
+    const int32_t st = exchangeRelayFrame(*c, frame.data(), 4 + payload, 1);
     if (st < 0) return st;
     std::memset(s.userState, 0, sizeof s.userState);
     return st;
