@@ -71,7 +71,8 @@ extern "C" {
 #define KORVAX_MODEL_RQ520B 0x041B
 /** Model code of an RQ521 chassis: four matrix cards of 10 rows x 12 columns. */
 #define KORVAX_MODEL_RQ521  0x042A
-/** Model code of an RQ522 chassis: up to 21 matrix cards of 16 rows x 96 columns. */
+/** Model code of an RQ522 chassis: up to 21 matrix cards of 16 rows x 96 columns, of which
+ *  4 switchable rows x 2016 columns: its relay-state frame reaches rows 1 to 4 only. */
 #define KORVAX_MODEL_RQ522  0x043A
 /** Model code of an RQ523 chassis: one matrix card of 8 rows x 12 columns with cascade relays. */
 #define KORVAX_MODEL_RQ523  0x044A
@@ -234,7 +235,11 @@ KORVAX_API int32_t KORVAX_Clear(uint32_t handle, int64_t subUnit);
  *  @param state   the state words; only the words the sub-unit has are read.
  *  @param count   number of words at state.
  *  @return 0; KORVAX_ERR_CLOSURE_LIMIT (-10030) when more relays would close than the chassis
- *          allows (400 RQ520/RQ520B, 270 RQ521; nothing is sent); KORVAX_ERR_MODE_CONFLICT
+ *          allows (400 RQ520/RQ520B, 270 RQ521; nothing is sent); KORVAX_ERR_ROW_RANGE (-10007)
+ *          for a closed crosspoint on rows 5 to 16 of an RQ522 (nothing is sent: the frame
+ *          carries 49 driver words per card, and its rows fold in groups of four onto them, so
+ *          rows 5 to 16 fall beyond the words a card's block has; an all-ones state is refused
+ *          the same way); KORVAX_ERR_MODE_CONFLICT
  *          (-10040) on an RQ521 in local control; KORVAX_ERR_PARAMETER (-10038) when the
  *          sub-unit's cards were never identified (KORVAX_OpenSpecifiedCard()); KORVAX_ERR_HANDLE;
  *          KORVAX_ERR_UNKNOWN_CARD_TYPE for sub-units 1 and 2; or an exchange error. On failure the

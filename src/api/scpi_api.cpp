@@ -352,11 +352,21 @@ void switchList(Context &ctx, bool close) {
     applyImage(ctx, *c, list.result.subUnit, image);
 }
 
+// Close all closes every crosspoint the chassis can switch: the whole image,
+// or on a chassis whose frame reaches only the first rows of its cards
+// (RQ522), the points of those rows (they come first in the image).
 void switchAll(Context &ctx, bool close) {
     ChassisInfo *c = recordOf(ctx);
     if (c == nullptr) return;
-    Image image;
-    image.fill(close ? UINT32_MAX : 0u);
+    Image image{};
+    if (close) {
+        const SubUnitInfo &s = c->subUnits[0];
+        const uint16_t rows = korvax::modelOf(*c).switchableRows;
+        const int64_t points = rows == 0 ? kImagePoints
+                                         : std::min<int64_t>(kImagePoints, int64_t{rows} *
+                                                                               s.slotCount * s.colCount);
+        for (int64_t p = 0; p < points; ++p) image[p / 32] |= 1u << (p % 32);
+    }
     applyImage(ctx, *c, 0, image);
 }
 

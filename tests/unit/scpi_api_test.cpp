@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -196,6 +197,23 @@ TEST(ScpiApi, SwitchingFailuresBecomeErrorTextAndTheImageKeepsWhatWasApplied) {
             EXPECT_EQ(image(f)[0], 1u) << c.what;
             EXPECT_EQ(image(f)[1], 0u) << c.what;
         }
+    }
+}
+
+TEST(ScpiApi, CloseAllOnAnRq522ClosesTheRowsItsFrameReaches) {
+    for (Via via : kBoth) {
+        FakeChassis f = openMatrix(KORVAX_MODEL_RQ522);
+        EXPECT_EQ(send(f.handle, via, ":CLOS:ALL"), kDone) << name(via);
+        // Rows 1 to 4 of 21 cards of 96 columns: 8064 points, 252 words.
+        std::vector<uint32_t> rows1to4(KORVAX_USER_WORDS, 0);
+        std::fill_n(rows1to4.begin(), 252, UINT32_MAX);
+        EXPECT_EQ(imageCopy(f), rows1to4) << name(via);
+        std::vector<uint8_t> frame;
+        ASSERT_EQ(testsupport::referenceFrame(testsupport::geometryOf(*f.rec), rows1to4.data(), 1008, frame), 0);
+        EXPECT_EQ(fakevisa::writes(f.rsrc), std::vector<Bytes>{frame}) << name(via);
+        // The whole state array from a caller still names rows 5 to 16.
+        const std::vector<uint32_t> allOnes(1008, UINT32_MAX);
+        EXPECT_EQ(KORVAX_OpMatrix(f.handle, 0, allOnes.data(), 1008), KORVAX_ERR_ROW_RANGE);
     }
 }
 
