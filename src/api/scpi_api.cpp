@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <span>
 #include <string>
@@ -254,16 +255,19 @@ void setControlMode(Context &ctx) {
     // An RQ521 refuses relay frames under local control, so go through remote
     // (refused harmlessly when already there) to open every relay, then settle
     // in the wanted mode: whoever takes over starts from an all-open matrix.
-    // The first call that fails ends the command with its error text; only
-    // the "already in that mode" refusal is part of the plan.
-    const auto failed = [&](int32_t status) {
-        if (status >= 0 || status == KORVAX_ERR_SAME_MODE) return false;
+    // The first call that fails ends the command with its error text. Two
+    // refusals are part of the plan: "already in that mode", and a clear
+    // that has nothing to open because no card was identified yet (it sends
+    // nothing; the mode is still changed).
+    const auto failed = [&](int32_t status, std::initializer_list<int32_t> expected) {
+        if (status >= 0 || std::find(expected.begin(), expected.end(), status) != expected.end())
+            return false;
         ctx.reply.error(status);
         return true;
     };
-    if (failed(korvax::changeControlMode(*c, 1))) return;
-    if (failed(korvax::clearSubUnit(*c, 0))) return;
-    if (failed(korvax::changeControlMode(*c, wanted))) return;
+    if (failed(korvax::changeControlMode(*c, 1), {KORVAX_ERR_SAME_MODE})) return;
+    if (failed(korvax::clearSubUnit(*c, 0), {KORVAX_ERR_NO_TYPE0_CARD, KORVAX_ERR_PARAMETER})) return;
+    if (failed(korvax::changeControlMode(*c, wanted), {KORVAX_ERR_SAME_MODE})) return;
     ctx.reply.set("Set Control Mode Success");
 }
 

@@ -413,6 +413,24 @@ TEST(ScpiApi, SetControlModePassesThroughRemoteAndClearsTheRelays) {
             EXPECT_EQ(fakevisa::writes(f.rsrc), c.frames) << name(via) << " " << c.what;
         }
     }
+    // Before the cards are identified the clear has nothing to open and
+    // sends nothing; the mode is set all the same.
+    const struct {
+        uint8_t present;
+        std::string command;
+        std::vector<Bytes> frames;
+    } unidentified[] = {
+        {1, ":SYST:CTRL:SET: LOCAL", {kAskMode, kAskMode, kAskMode, {6, 0, 0, 0, 0, 0}}},
+        {0, ":SYST:CTRL:SET: REMOTE", {kAskMode, kAskMode, {6, 0, 0, 0, 1, 0}, kAskMode}},
+    };
+    for (Via via : kBoth) {
+        for (const auto &c : unidentified) {
+            FakeChassis f = installChassis(KORVAX_MODEL_RQ521);
+            f.res->responder = modeKeeping(c.present);
+            EXPECT_EQ(send(f.handle, via, c.command), "Set Control Mode Success") << name(via) << " " << c.command;
+            EXPECT_EQ(fakevisa::writes(f.rsrc), c.frames) << name(via) << " " << c.command;
+        }
+    }
     // The mode cannot be read: nothing is switched.
     FakeChassis f = openMatrix(KORVAX_MODEL_RQ521);
     f.res->failReads = 1;
