@@ -169,8 +169,10 @@ KORVAX_API int32_t KORVAX_ErrorCodeToMessage(int64_t code, char *message, uint64
 /** Finds every chassis that answers "*IDN?" with the maker's name.
  *  Closes every earlier session: handles handed out before are no longer valid.
  *  @param entries array of KORVAX_MAX_CHASSIS entries; the first *count are filled.
- *  @param count   receives the number of chassis found (0 when no instrument answers; set to 0
- *                 first, so it is 0 on failure).
+ *  @param count   receives the number of chassis found (0 when no instrument answers). It is
+ *                 set to 0 first and stays 0 on every failure but one: after
+ *                 KORVAX_ERR_NOT_SUPPORTED it holds the number of chassis found before the
+ *                 unknown model, which can be connected by name (entries is not written then).
  *  @return 0, a negative VISA status when the VISA library or its resource manager fails
  *          (VI_ERROR_LIBRARY_NFOUND when no VISA library loads), or KORVAX_ERR_NOT_SUPPORTED
  *          (-10020) for a chassis of an unknown model (discovery ends there). However it ends,

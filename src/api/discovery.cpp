@@ -132,7 +132,9 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
         if (row == nullptr) {
             // Our maker, a model this library does not know: stop (the
             // prober closes its session and every later one). The count
-            // tells how many records this run wrote before it.
+            // tells how many records this run wrote before it; they can be
+            // connected. The caller's entries, as any output of a failed
+            // call, are left alone.
             *count = accepted;
             forgetRecordsFrom(accepted);
             return KORVAX_ERR_NOT_SUPPORTED;
