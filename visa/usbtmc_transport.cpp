@@ -30,7 +30,7 @@ std::string attribute(const fs::path &file) {
     return line;
 }
 
-// "0x1AB1" or "1AB1" in hexadecimal (sysfs writes ids without 0x); with
+// "0x1234" or "1234" in hexadecimal (sysfs writes ids without 0x); with
 // `decimalUnlessPrefixed`, plain digits are decimal, as in a resource name.
 std::optional<unsigned> number(std::string_view s, bool decimalUnlessPrefixed) {
     int base = decimalUnlessPrefixed ? 10 : 16;

@@ -14,6 +14,7 @@
 #include "base/chassis_model.h"
 #include "base/hex_model.h"
 #include "base/records.h"
+#include "connection/chassis_lock.h"
 #include "connection/instrument_scan.h"
 
 namespace korvax {
@@ -97,6 +98,10 @@ uint32_t SetDiscoveryThreads(uint32_t threads) {
 int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
     if (count == nullptr) return KORVAX_ERR_PARAMETER;
     *count = 0;
+    // Every record to itself: the operations under way end first, and none
+    // starts on a record while it is rebuilt.
+    const RegistryGuard registry;
+    if (!registry) return registry.status();
     // A new manager closes every session of the previous discovery.
     if constexpr (BuildPolicy::kSessionPerConnect) forgetDiscoveredChassis();
     if (const int32_t st = reopenManager(defaultRM); st < 0) {
@@ -127,7 +132,9 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
         if (row == nullptr) {
             // Our maker, a model this library does not know: stop (the
             // prober closes its session and every later one). The count
-            // tells how many records this run wrote before it.
+            // tells how many records this run wrote before it; they can be
+            // connected. The caller's entries, as any output of a failed
+            // call, are left alone.
             *count = accepted;
             forgetRecordsFrom(accepted);
             return KORVAX_ERR_NOT_SUPPORTED;
@@ -143,29 +150,36 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
     }
     *count = accepted;
     forgetRecordsFrom(accepted);
-    first_findrsc = 0;
+    std::atomic_ref<uint8_t>(first_findrsc).store(0, std::memory_order_release);
     return 0;
 }
 
 int32_t KORVAX_Connect(const char *rsrcName, uint32_t *handle) {
     if (handle == nullptr || rsrcName == nullptr) return KORVAX_ERR_PARAMETER;
-    if (first_findrsc) {
-        uint32_t n = 0;
-        const int32_t st = KORVAX_FindRsrc(tmp, &n);
-        if (st < 0) return st;
+    if (std::atomic_ref<uint8_t>(first_findrsc).load(std::memory_order_acquire)) {
+        // Threads connecting at once run one discovery between them: the
+        // first one's; the others find it done.
+        const RegistryGuard registry;
+        if (!registry) return registry.status();
+        if (first_findrsc) {
+            uint32_t n = 0;
+            const int32_t st = KORVAX_FindRsrc(tmp, &n);
+            if (st < 0) return st;
+        }
     }
     // Stored names are cut to the field; a longer name matches on that cut.
     std::string_view wanted(rsrcName);
     if (wanted.size() > KORVAX_RSRC_NAME_SIZE - 1) wanted = wanted.substr(0, KORVAX_RSRC_NAME_SIZE - 1);
-    if constexpr (BuildPolicy::kSessionPerConnect) return connectNewSession(wanted, *handle);
-    for (int i = 0; i < KORVAX_MAX_CHASSIS; ++i) {
-        ChassisInfo &c = globalChassisInfo[i];
-        // Only records discovery filled can match: an unused record would
-        // otherwise hand out handle 0.
-        if (c.vi == 0 || wanted != std::string_view(c.rsrcName)) continue;
-        *handle = c.vi;
-        if (c.connected != 1) startConnection(c);
-        return 0;
+    if constexpr (BuildPolicy::kSessionPerConnect) {
+        // A new session replaces the record's handle, as a discovery does.
+        const RegistryGuard registry;
+        if (!registry) return registry.status();
+        return connectNewSession(wanted, *handle);
     }
-    return KORVAX_ERR_RESOURCE_ABSENT;
+    const ChassisGuard c(handleNamed(wanted));
+    if (c.status() == KORVAX_ERR_MALLOC) return c.status();
+    if (!c) return KORVAX_ERR_RESOURCE_ABSENT;
+    *handle = c->vi;
+    if (c->connected != 1) startConnection(*c);
+    return 0;
 }

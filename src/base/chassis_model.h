@@ -114,6 +114,10 @@ struct ChassisModel {
     bool firmwareFirst = false;
     VersionReport versions = VersionReport::EveryImage;
     uint8_t clearCommand = 19;   // command of the all-open frame
+    // Rows of a card that a relay-state frame reaches; 0: all of them. The
+    // RQ522 folds its 16 rows in groups of four onto the 49 driver words a
+    // card's block carries, so only rows 1 to 4 can be switched.
+    uint16_t switchableRows = 0;
     std::span<const RfCard> rfCards{};       // empty: no RF board in sub-unit 1
     std::span<const AdapterPlate> plates{};  // empty: no adapter plate in sub-unit 2
     // Firmware without the matrix loop-back and the adapter plate.
@@ -213,7 +217,8 @@ inline constexpr ChassisModel kTable[] = {
      .switchableRows = 4,
      .presence = PresenceLayout::SlotBits, .loopBack = LoopBackLayout::FourLinesEach,
      .singleSubUnit = true,
-     .clearCommand = 67},  // the all-open frame is longer than a request buffer
+     .clearCommand = 67,  // the all-open frame is longer than a request buffer
+     .switchableRows = 4},
     {.code = KORVAX_MODEL_RQ523, .name = "RQ523", .codeText = "044A", .slotTotal = 1,
      .slots = {1, 0, 0}, .boardType0 = 3,
      .matrix = kRq523Card, .matrixFw2 = kRq523Card,

@@ -19,8 +19,10 @@
 // or write failure), -10005 (read failure), -10049 (error report).
 KORVAX_INTERNAL int32_t SendRecvMsg(uint32_t handle, const uint8_t *request, int32_t length,
                                     uint8_t *reply);
-// As SendRecvMsg, with write and read in one critical section shared by all
-// chassis, so that relay-state frames of different threads never interleave.
+// As SendRecvMsg, with write and read under the lock of the handle's chassis
+// (connection/chassis_lock.h), so that exchanges of different threads with
+// one chassis never interleave; -10035 when that lock cannot be created. A
+// session that is no chassis handle is exchanged without a lock.
 KORVAX_INTERNAL int32_t SendRecvMsgLock(uint32_t handle, const uint8_t *request, int32_t length,
                                         uint8_t *reply);
 // Sum of the bytes modulo 2^32; 0 for a null pointer.

@@ -254,10 +254,10 @@ struct UsbCase {
 
 TEST_F(HostPorts, UsbtmcDevicesFoundThroughSysfs) {
     const std::vector<UsbCase> devices = {
-        {"usbtmc0", "1ab1", "0588", "DS1ZA17", "00", true, "USB0::0x1AB1::0x0588::DS1ZA17::INSTR"},
-        {"usbtmc1", "0957", "1755", nullptr, "00", true, nullptr},
-        {"usbtmc2", "0957", "1755", "MY5", "01", true, "USB0::0x0957::0x1755::MY5::1::INSTR"},
-        {"usbtmc3", "0957", "1755", "GONE", "00", false, nullptr},
+        {"usbtmc0", "1234", "5678", "SN0042A", "00", true, "USB0::0x1234::0x5678::SN0042A::INSTR"},
+        {"usbtmc1", "1234", "abcd", nullptr, "00", true, nullptr},
+        {"usbtmc2", "1234", "abcd", "SN7", "01", true, "USB0::0x1234::0xABCD::SN7::1::INSTR"},
+        {"usbtmc3", "1234", "abcd", "GONE", "00", false, nullptr},
     };
     TempDir tree;
     std::vector<std::unique_ptr<Pty>> ptys;
@@ -282,7 +282,7 @@ TEST_F(HostPorts, UsbtmcDevicesFoundThroughSysfs) {
 
     // Vendor and product compare by value, the serial number in any case.
     ViSession vi = VI_NULL;
-    ASSERT_EQ(open("usb::0x1ab1::1416::ds1za17", vi, 200), VI_SUCCESS);
+    ASSERT_EQ(open("usb::0x1234::22136::sn0042a", vi, 200), VI_SUCCESS);
     const Pty &device = *ptys[0];
     EXPECT_EQ(write(vi, "*IDN?\n"), VI_SUCCESS);
     EXPECT_EQ(device.received(), "*IDN?\n");
@@ -300,9 +300,9 @@ TEST_F(HostPorts, UsbtmcDevicesFoundThroughSysfs) {
     viClose(vi);
 
     for (const char *absent :
-         {"USB0::0x1AB1::0x0588::OTHER::INSTR", "USB0::0x0957::0x1755::GONE::INSTR",
-          "USB0::0x0957::0x1755::MY5::INSTR", "USB0::0xZZ::0x0588::DS1ZA17::INSTR",
-          "USB0::0x1AB1::0x0588::INSTR", "USB0::0x1AB1::0x0588::DS1ZA17::0::7::INSTR"}) {
+         {"USB0::0x1234::0x5678::OTHER::INSTR", "USB0::0x1234::0xABCD::GONE::INSTR",
+          "USB0::0x1234::0xABCD::SN7::INSTR", "USB0::0xZZ::0x5678::SN0042A::INSTR",
+          "USB0::0x1234::0x5678::INSTR", "USB0::0x1234::0x5678::SN0042A::0::7::INSTR"}) {
         EXPECT_EQ(open(absent, vi), VI_ERROR_RSRC_NFOUND) << absent;
     }
 }

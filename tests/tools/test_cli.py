@@ -65,7 +65,8 @@ def test_close_open_and_show_carry_the_recorded_state_between_runs(tmp_path):
     # A resource file chassis lives only as long as each process, like a
     # chassis someone else switched: korvax works from what it recorded.
     conf = tmp_path / "resources.conf"
-    conf.write_text("[TCPIP0::bench::INSTR]\nmodel = RQ521\n")
+    conf.write_text("[TCPIP0::bench::INSTR]\nmodel = RQ521\ncontrol-mode = remote\n"
+                    "[TCPIP0::panel::INSTR]\nmodel = RQ521\n")
     env = {"KORVAX_VISA_RESOURCES": str(conf), "KORVAX_STATE_DIR": str(tmp_path / "state")}
     assert korvax("close", "TCPIP0::bench::INSTR", "1!1:2!2", env=env).returncode == 0
     assert korvax("open", "TCPIP0::bench::INSTR", "2!2", env=env).returncode == 0
@@ -74,6 +75,9 @@ def test_close_open_and_show_carry_the_recorded_state_between_runs(tmp_path):
     closed = {(p["row"], p["column"]) for p in json.loads(run.stdout)["closed"]}
     assert closed == {(1, 1), (1, 2), (2, 1), (10, 48)}
     assert korvax("clear", "TCPIP0::bench::INSTR", env=env).returncode == 0
+    # A chassis under front-panel control refuses the clear, and so does korvax.
+    refused = korvax("clear", "TCPIP0::panel::INSTR", env=env)
+    assert refused.returncode == 1 and "-10040" in refused.stderr
     assert json.loads(korvax("close", "TCPIP0::bench::INSTR", "3!3", "--json", env=env).stdout)["closed"] == [
         {"row": 3, "column": 3}
     ]
