@@ -11,6 +11,7 @@
 #include "api/operations.h"
 #include "base/chassis_model.h"
 #include "base/qmbase.h"
+#include "connection/chassis_lock.h"
 
 using namespace korvax;
 
@@ -21,8 +22,8 @@ bool identified(const SubUnitInfo &s) { return s.boardCount != 0 && s.wordsPerBo
 }  // namespace
 
 int32_t KORVAX_GetGeometry(uint32_t handle, int64_t subUnit, KORVAX_Geometry *geometry) {
-    ChassisInfo *c = chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
     if (geometry == nullptr) return KORVAX_ERR_PARAMETER;
     const ChassisModel *m = findModel(c->deviceType);
     if (m == nullptr) return KORVAX_ERR_NOT_SUPPORTED;
@@ -51,8 +52,10 @@ int32_t KORVAX_GetGeometry(uint32_t handle, int64_t subUnit, KORVAX_Geometry *ge
 }
 
 int32_t KORVAX_GetStoredState(uint32_t handle, int64_t subUnit, uint32_t *state, int32_t count) {
-    ChassisInfo *c = chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    // Under the chassis lock: a switching call on another thread replaces
+    // the stored state once its frame is acknowledged.
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
     if (count < 0 || (count > 0 && state == nullptr)) return KORVAX_ERR_PARAMETER;
     const int64_t unit = effectiveSubUnit(*c, subUnit);
     if (unit < 0 || unit > 2) return KORVAX_ERR_PARAMETER;

@@ -98,8 +98,6 @@ struct ChassisModel {
     // Sub-unit 0 before and from firmware 2.00 (kMatrixFirmware).
     MatrixGeometry matrix{}, matrixFw2{};
     int32_t closureLimit = -1;   // relays the coil supply holds at once; -1 no budget
-    // Rows a relay-state frame reaches; 0: every row of the card.
-    uint16_t switchableRows = 0;
     PresenceLayout presence = PresenceLayout::SlotByte;
     LoopBackLayout loopBack = LoopBackLayout::BitPerBoard;
     bool singleSubUnit = false;  // every sub-unit number means 0
@@ -212,9 +210,6 @@ inline constexpr ChassisModel kTable[] = {
     {.code = KORVAX_MODEL_RQ522, .name = "RQ522", .codeText = "043A", .slotTotal = 21,
      .slots = {21, 0, 0}, .boardType0 = 2,
      .matrix = kRq522Card, .matrixFw2 = kRq522Card,
-     // Its cards fold rows 5-16 onto further blocks of driver words, beyond
-     // the 49 words each block of the frame carries: only rows 1-4 switch.
-     .switchableRows = 4,
      .presence = PresenceLayout::SlotBits, .loopBack = LoopBackLayout::FourLinesEach,
      .singleSubUnit = true,
      .clearCommand = 67,  // the all-open frame is longer than a request buffer
