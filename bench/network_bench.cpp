@@ -16,7 +16,7 @@
 #include "minimal_client.h"
 #include "support/sim_server.h"
 #include "visa/net/socket_io.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 #include "visa/visa.h"
 
 namespace {

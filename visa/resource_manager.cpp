@@ -1,8 +1,9 @@
 // Built-in VISA library: the resource manager.
 //
 // It owns every VISA object (manager sessions, instrument sessions, find
-// lists) and the declared simulated instruments, and it is the only code
-// that knows which transport serves a resource. Objects live in one
+// lists) and the declared instruments (real ones and those served in this
+// process), and it is the only code that knows which transport serves a
+// resource. Objects live in one
 // registry behind one mutex; each instrument session has a lock of its own,
 // so a slow read on one session never holds up the others.
 #include <cstdio>
@@ -18,11 +19,11 @@
 #include <algorithm>
 #include <chrono>
 
+#include "visa/builtin_visa.h"
 #include "visa/resource_expression.h"
 #include "visa/resource_name.h"
 #include "visa/resource_parts.h"
 #include "visa/serial_transport.h"
-#include "visa/simulation.h"
 #include "visa/status_text.h"
 #include "visa/transport_factory.h"
 #include "visa/usbtmc_transport.h"
@@ -37,7 +38,7 @@ struct Declared {
     std::string name;       // as declared
     std::string standard;   // what viFindRsrc reports and matches
     std::string canonical;  // what viOpen compares
-    std::shared_ptr<sim::Chassis> chassis;  // null: a real instrument
+    std::shared_ptr<ServedInstrument> served;  // null: a real instrument
     uint16_t portmapperPort = 0;
     uint16_t socketPort = 0;
 };
@@ -74,6 +75,7 @@ struct Registry {
     std::vector<Declared> declared;
     std::map<std::string, ResourceLock> locks;  // by canonical name
     bool fileRead = false;
+    ServedSectionReader servedReader;
 };
 
 Registry &registry() {
@@ -105,7 +107,7 @@ Declared *findDeclared(Registry &r, const std::string &canonical) {
     return nullptr;
 }
 
-void declareLocked(Registry &r, const std::string &rsrc, std::shared_ptr<sim::Chassis> chassis,
+void declareLocked(Registry &r, const std::string &rsrc, std::shared_ptr<ServedInstrument> served,
                    uint16_t portmapperPort, uint16_t socketPort) {
     const auto standard = standardResourceName(rsrc);
     const auto canonical = standard ? resourceKey(*standard) : std::nullopt;
@@ -113,19 +115,13 @@ void declareLocked(Registry &r, const std::string &rsrc, std::shared_ptr<sim::Ch
     if (Declared *d = findDeclared(r, *canonical)) {
         d->name = rsrc;
         d->standard = *standard;
-        d->chassis = std::move(chassis);
+        d->served = std::move(served);
         d->portmapperPort = portmapperPort;
         d->socketPort = socketPort;
     } else {
         r.declared.push_back(
-            {rsrc, *standard, *canonical, std::move(chassis), portmapperPort, socketPort});
+            {rsrc, *standard, *canonical, std::move(served), portmapperPort, socketPort});
     }
-}
-
-void declareLocked(Registry &r, const std::string &rsrc, sim::Config config) {
-    if (!canonicalResourceName(rsrc))
-        throw std::invalid_argument("\"" + rsrc + "\" is not a VISA resource string");
-    declareLocked(r, rsrc, std::make_shared<sim::Chassis>(std::move(config)), 0, 0);
 }
 
 // Declares the file's resources that are not declared yet. The registry
@@ -139,8 +135,20 @@ int loadFileLocked(Registry &r, const std::string &path, bool quietIfMissing) {
     }
     std::stringstream text;
     text << in.rdbuf();
-    const ParsedResourceFile parsed = parseResourceFile(text.str());
-    for (const auto &p : parsed.problems)
+    ResourceFileContent content = readResourceFile(text.str());
+    // Served instruments are made before anything is declared, so that the
+    // problems are reported in line order.
+    std::vector<std::pair<std::string, std::shared_ptr<ServedInstrument>>> served;
+    for (auto &section : content.served) {
+        if (!r.servedReader) section.problems.push_back({section.line, "no instrument can be served here"});
+        auto instrument = r.servedReader ? r.servedReader(section) : nullptr;
+        if (instrument && section.problems.empty())
+            served.emplace_back(section.name, std::move(instrument));
+        else
+            reportIgnored(section, content.problems);
+    }
+    sortByLine(content.problems);
+    for (const auto &p : content.problems)
         std::fprintf(stderr, "korvaxvisa: %s:%d: %s\n", path.c_str(), p.line, p.message.c_str());
     int declared = 0;
     auto alreadyThere = [&](const std::string &name) {
@@ -150,12 +158,12 @@ int loadFileLocked(Registry &r, const std::string &path, bool quietIfMissing) {
                      path.c_str(), name.c_str());
         return true;
     };
-    for (const auto &res : parsed.resources) {
-        if (alreadyThere(res.name)) continue;
-        declareLocked(r, res.name, res.config);
+    for (auto &[name, instrument] : served) {
+        if (alreadyThere(name)) continue;
+        declareLocked(r, name, std::move(instrument), 0, 0);
         ++declared;
     }
-    for (const auto &inst : parsed.instruments) {
+    for (const auto &inst : content.instruments) {
         if (alreadyThere(inst.name)) continue;
         declareLocked(r, inst.name, nullptr, inst.portmapperPort, inst.socketPort);
         ++declared;
@@ -217,10 +225,10 @@ std::shared_ptr<Session> sessionOf(ViSession vi, ViStatus &status) {
 
 }  // namespace
 
-void declareSimulated(const std::string &rsrc, sim::Config config) {
+void declareServed(const std::string &rsrc, std::shared_ptr<ServedInstrument> instrument) {
     Registry &r = registry();
     std::lock_guard guard(r.lock);
-    declareLocked(r, rsrc, std::move(config));
+    declareLocked(r, rsrc, std::move(instrument), 0, 0);
 }
 
 void declareInstrument(const std::string &rsrc, uint16_t portmapperPort, uint16_t socketPort) {
@@ -229,13 +237,19 @@ void declareInstrument(const std::string &rsrc, uint16_t portmapperPort, uint16_
     declareLocked(r, rsrc, nullptr, portmapperPort, socketPort);
 }
 
-std::shared_ptr<sim::Chassis> simulated(const std::string &rsrc) {
+std::shared_ptr<ServedInstrument> servedInstrument(const std::string &rsrc) {
     const auto canonical = resourceKey(rsrc);
     if (!canonical) return nullptr;
     Registry &r = registry();
     std::lock_guard guard(r.lock);
     const Declared *d = findDeclared(r, *canonical);
-    return d ? d->chassis : nullptr;
+    return d ? d->served : nullptr;
+}
+
+void setServedSectionReader(ServedSectionReader reader) {
+    Registry &r = registry();
+    std::lock_guard guard(r.lock);
+    r.servedReader = std::move(reader);
 }
 
 void clearDeclared() {
@@ -355,7 +369,7 @@ VISA_EXPORT ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode,
         request.parts = *parts;
         if (const Declared *d = findDeclared(r, parts->canonical)) {
             session->name = d->standard;
-            request.chassis = d->chassis;
+            request.served = d->served;
             request.portmapperPort = d->portmapperPort;
             request.socketPort = d->socketPort;
         } else if (parts->interfaceType == VI_INTF_TCPIP || parts->interfaceType == VI_INTF_ASRL ||

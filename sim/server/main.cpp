@@ -20,7 +20,7 @@
 #include "sim/server/pty_server.h"
 #include "sim/server/server.h"
 #include "visa/resource_parts.h"
-#include "visa/simulation.h"
+#include "visa-sim/chassis_file.h"
 #include "visa/visa.h"
 
 namespace {

@@ -1,5 +1,7 @@
 #include "sim/server/server.h"
 
+#include "visa/resource_name.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -29,11 +31,6 @@ constexpr std::size_t kMaxPendingOutput = 4 * 1024 * 1024;
 constexpr std::size_t kMaxMessage = 4 * rpc::kMaxData;
 constexpr std::size_t kMaxLinksPerConnection = 64;
 constexpr uint8_t kStatusMessageAvailable = 0x10;
-
-std::string lower(std::string s) {
-    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 bool resolveIpv4(const std::string &host, in_addr &out) {
     if (::inet_pton(AF_INET, host.c_str(), &out) == 1) return true;
@@ -180,7 +177,7 @@ std::string Server::addVxi11Device(const std::string &rsrc, const std::string &h
                                    Address *address,
                                    const std::string &device,
                                    std::shared_ptr<sim::Chassis> chassis) {
-    const std::string name = lower(device);
+    const std::string name = visa::lowerCase(device);
     if (std::any_of(address->devices.begin(), address->devices.end(),
                     [&](const Device *d) { return d->name == name; }))
         return "device " + device + " is already served at " + host;
@@ -477,7 +474,7 @@ void Server::handleCore(Connection &c, const net::CallHeader &call, net::XdrRead
         in.i32();  // client id
         const bool lock = in.boolean();
         in.u32();  // lock timeout
-        const std::string name = lower(in.string(rpc::kMaxDeviceName));
+        const std::string name = visa::lowerCase(in.string(rpc::kMaxDeviceName));
         if (!in.ok()) return garbage();
         const auto found = std::find_if(c.address->devices.begin(), c.address->devices.end(),
                                         [&](const Device *d) { return d->name == name; });

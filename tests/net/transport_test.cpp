@@ -11,7 +11,7 @@
 
 #include "support/sim_server.h"
 #include "visa/net/socket_io.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 #include "visa/visa.h"
 
 namespace {

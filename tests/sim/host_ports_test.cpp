@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/host_support.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 #include "visa/visa.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "sim_support.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 #include "visa/visa.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "sim_support.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 #include "visa/visa.h"
 
 namespace {
