@@ -25,6 +25,7 @@
 #include <string>
 
 #include "visa/net/oncrpc.h"
+#include "visa/net/vxi11.h"
 #include "visa/net/socket_io.h"
 #include "visa/transport.h"
 
@@ -58,7 +59,13 @@ private:
     // One call on the device core; `reply` gets the result body.
     ViStatus call(uint32_t procedure, const net::Bytes &args, net::Deadline deadline,
                   net::Bytes &reply);
+    // A call with its arguments and result as messages of the codec.
+    template <typename Parms, typename Reply>
+    ViStatus exchange(uint32_t procedure, const Parms &parms, net::Deadline deadline, Reply &reply);
     net::Deadline callDeadline() const;
+    // A device_lock may wait for the holder up to its lock timeout.
+    net::Deadline lockDeadline(ViUInt32 lockTimeoutMs) const;
+    net::vxi11::GenericParms genericParms() const;
     // A call of Device_GenericParms that answers Device_Error.
     ViStatus generic(uint32_t procedure);
     ViStatus ensureLink();

@@ -23,6 +23,7 @@ namespace {
 namespace rpc = net::vxi11;
 namespace pm = net::portmap;
 
+
 // A text request ("*IDN?") longer than this is noise.
 constexpr std::size_t kMaxTextLine = 256;
 // A client that stops reading its answers is dropped beyond this.
@@ -252,9 +253,10 @@ void Server::disconnectLocal(int connection) {
     connections_.erase(it);
 }
 
-void Server::log(const Connection &c, const std::string &rsrc, const std::string &what) const {
+template <typename Text>
+void Server::log(const Connection &c, const std::string &rsrc, Text &&what) const {
     if (!verbose_) return;
-    std::printf("%s %s %s\n", c.peer.c_str(), rsrc.c_str(), what.c_str());
+    std::printf("%s %s %s\n", c.peer.c_str(), rsrc.c_str(), what().c_str());
     (void)std::fflush(stdout);  // a log line lost to a full disk is no reason to stop
 }
 
@@ -361,7 +363,7 @@ void Server::handleRecords(Connection &c, std::span<const uint8_t> got) {
         const auto r = c.records.next(record);
         if (r == net::RecordAssembler::Result::Incomplete) return;
         if (r == net::RecordAssembler::Result::Oversized) {
-            log(c, "-", "record beyond the size limit; connection closed");
+            log(c, "-", [] { return std::string("record beyond the size limit; connection closed"); });
             close(c);
             return;
         }
@@ -382,296 +384,259 @@ void Server::handleRecord(Connection &c, const net::Bytes &record) {
     }
     case net::CallProblem::NotACall:
     case net::CallProblem::Malformed:
-        log(c, "-", "not an RPC call; connection closed");
+        log(c, "-", [] { return std::string("not an RPC call; connection closed"); });
         close(c);
         return;
     }
-    net::XdrWriter out;
     if (c.kind == Kind::Portmapper)
-        handlePortmapper(c, call, in, out);
+        handlePortmapper(c, call, in);
     else
-        handleCore(c, call, in, out);
+        handleCore(c, call, in);
+}
+
+template <typename Message>
+void Server::answer(Connection &c, uint32_t xid, const Message &message) {
+    net::XdrWriter out;
+    net::writeAcceptedReply(out, xid, net::AcceptStat::Success);
+    net::encode(out, message);
     send(c, net::frameRecord(out.bytes()));
 }
 
-void Server::handlePortmapper(Connection &c, const net::CallHeader &call, net::XdrReader &in,
-                              net::XdrWriter &out) {
-    if (call.program != pm::kProgram) {
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::ProgUnavail);
-        return;
-    }
-    if (call.version < 2 || call.version > 4) {
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::ProgMismatch, 2, 4);
-        return;
-    }
-    if (call.procedure == pm::kNull) {
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::Success);
-        return;
-    }
-    if (call.procedure != pm::kGetPort) {  // GETADDR has the same number in versions 3 and 4
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::ProcUnavail);
-        return;
-    }
-    const uint32_t program = in.u32();
-    const uint32_t version = in.u32();
-    const bool known = program == rpc::kCoreProgram && version == rpc::kCoreVersion;
-    if (call.version == 2) {
-        const uint32_t protocol = in.u32();
-        in.u32();
-        if (!in.ok()) {
-            net::writeAcceptedReply(out, call.xid, net::AcceptStat::GarbageArgs);
-            return;
-        }
-        const uint32_t port = known && protocol == pm::kProtoTcp ? c.address->corePort : 0;
-        log(c, c.address->host, "portmapper GETPORT -> " + std::to_string(port));
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::Success);
-        out.u32(port);
-        return;
-    }
-    const std::string netid = in.string(64);
-    in.string(128);  // address the caller asks about
-    in.string(256);  // owner
-    if (!in.ok()) {
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::GarbageArgs);
-        return;
-    }
-    std::string universal;
-    if (known && (netid == "tcp" || netid.empty())) {
-        char ip[INET_ADDRSTRLEN];
-        ::inet_ntop(AF_INET, &c.address->ip, ip, sizeof ip);
-        universal = std::string(ip) + "." + std::to_string(c.address->corePort >> 8) + "." +
-                    std::to_string(c.address->corePort & 0xFF);
-    }
-    log(c, c.address->host, "rpcbind GETADDR -> \"" + universal + "\"");
-    net::writeAcceptedReply(out, call.xid, net::AcceptStat::Success);
-    out.string(universal);
+void Server::reply(Connection &c, uint32_t xid, net::AcceptStat stat, uint32_t low,
+                   uint32_t high) {
+    net::XdrWriter out;
+    net::writeAcceptedReply(out, xid, stat, low, high);
+    send(c, net::frameRecord(out.bytes()));
 }
 
-void Server::handleCore(Connection &c, const net::CallHeader &call, net::XdrReader &in,
-                        net::XdrWriter &out) {
-    if (call.program != rpc::kCoreProgram) {
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::ProgUnavail);
-        return;
+void Server::handlePortmapper(Connection &c, const net::CallHeader &call, net::XdrReader &in) {
+    if (call.program != pm::kProgram) return reply(c, call.xid, net::AcceptStat::ProgUnavail);
+    if (call.version < 2 || call.version > 4)
+        return reply(c, call.xid, net::AcceptStat::ProgMismatch, 2, 4);
+    if (call.procedure == pm::kNull) return reply(c, call.xid, net::AcceptStat::Success);
+    // GETADDR has the same number in versions 3 and 4.
+    if (call.procedure != pm::kGetPort) return reply(c, call.xid, net::AcceptStat::ProcUnavail);
+    if (call.version == 2) {
+        pm::Mapping asked;
+        if (!net::decode(in, asked)) return reply(c, call.xid, net::AcceptStat::GarbageArgs);
+        const bool known = asked.program == rpc::kCoreProgram && asked.version == rpc::kCoreVersion &&
+                           asked.protocol == pm::kProtoTcp;
+        const pm::PortAnswer port{known ? c.address->corePort : 0u};
+        log(c, c.address->host, [&] { return "portmapper GETPORT -> " + std::to_string(port.port); });
+        return answer(c, call.xid, port);
     }
-    if (call.version != rpc::kCoreVersion) {
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::ProgMismatch, 1, 1);
-        return;
+    pm::AddressQuery asked;
+    if (!net::decode(in, asked)) return reply(c, call.xid, net::AcceptStat::GarbageArgs);
+    pm::AddressAnswer where;
+    if (asked.program == rpc::kCoreProgram && asked.version == rpc::kCoreVersion &&
+        (asked.netid == "tcp" || asked.netid.empty())) {
+        char ip[INET_ADDRSTRLEN];
+        ::inet_ntop(AF_INET, &c.address->ip, ip, sizeof ip);
+        where.address = std::string(ip) + "." + std::to_string(c.address->corePort >> 8) + "." +
+                        std::to_string(c.address->corePort & 0xFF);
     }
-    net::XdrWriter body;
-    auto garbage = [&] { net::writeAcceptedReply(out, call.xid, net::AcceptStat::GarbageArgs); };
-    // The link of this connection named by the call's first argument.
-    auto linkOf = [&](uint32_t id) -> Link * {
-        const auto it = links_.find(id);
-        return it != links_.end() && it->second->connection == c.id ? it->second.get()
-                                                                            : nullptr;
-    };
-    auto lockedOut = [](const Link &l) {
-        return l.device->lockedBy != 0 && l.device->lockedBy != l.id;
-    };
+    log(c, c.address->host, [&] { return "rpcbind GETADDR -> \"" + where.address + "\""; });
+    answer(c, call.xid, where);
+}
 
+Server::Link *Server::linkOf(const Connection &c, uint32_t id) {
+    const auto it = links_.find(id);
+    return it != links_.end() && it->second->connection == c.id ? it->second.get() : nullptr;
+}
+
+// The error of a call on a link that another link has locked the device
+// against, or on no link of this connection at all.
+uint32_t Server::linkError(const Link *link) {
+    if (!link) return rpc::kInvalidLinkId;
+    if (link->device->lockedBy != 0 && link->device->lockedBy != link->id) return rpc::kDeviceLocked;
+    return rpc::kNoError;
+}
+
+void Server::handleCore(Connection &c, const net::CallHeader &call, net::XdrReader &in) {
+    if (call.program != rpc::kCoreProgram) return reply(c, call.xid, net::AcceptStat::ProgUnavail);
+    if (call.version != rpc::kCoreVersion)
+        return reply(c, call.xid, net::AcceptStat::ProgMismatch, 1, 1);
     switch (call.procedure) {
-    case rpc::kCreateLink: {
-        in.i32();  // client id
-        const bool lock = in.boolean();
-        in.u32();  // lock timeout
-        const std::string name = visa::lowerCase(in.string(rpc::kMaxDeviceName));
-        if (!in.ok()) return garbage();
-        const auto found = std::find_if(c.address->devices.begin(), c.address->devices.end(),
-                                        [&](const Device *d) { return d->name == name; });
-        uint32_t error = rpc::kNoError;
-        uint32_t id = 0;
-        if (found == c.address->devices.end())
-            error = rpc::kDeviceNotAccessible;
-        else if (c.links.size() >= kMaxLinksPerConnection)
-            error = rpc::kOutOfResources;
-        else if (lock && (*found)->lockedBy != 0)
-            error = rpc::kDeviceLocked;
-        if (error == rpc::kNoError) {
-            id = nextLink_++;
-            if (nextLink_ == 0) nextLink_ = 1;
-            auto link = std::make_unique<Link>();
-            link->id = id;
-            link->device = *found;
-            link->connection = c.id;
-            if (lock) (*found)->lockedBy = id;
-            links_[id] = std::move(link);
-            c.links.push_back(id);
-        }
-        log(c, found == c.address->devices.end() ? c.address->host : (*found)->rsrc,
-            "create_link \"" + name + "\" -> " +
-                (error ? "error " + std::to_string(error) : "link " + std::to_string(id)));
-        body.u32(error);
-        body.u32(id);
-        body.u32(0);  // no abort channel
-        body.u32(static_cast<uint32_t>(rpc::kMaxData));
-        break;
-    }
-    case rpc::kDeviceWrite: {
-        Link *link = linkOf(in.u32());
-        in.u32();  // io timeout
-        in.u32();  // lock timeout
-        const uint32_t flags = in.u32();
-        const auto data = in.opaque(rpc::kMaxData);
-        if (!in.ok()) return garbage();
-        uint32_t error = rpc::kNoError;
-        if (!link)
-            error = rpc::kInvalidLinkId;
-        else if (lockedOut(*link))
-            error = rpc::kDeviceLocked;
-        else if (link->message.size() + data.size() > kMaxMessage)
-            error = rpc::kParameterError;
-        if (error == rpc::kNoError) {
-            link->message.insert(link->message.end(), data.begin(), data.end());
-            // The message ends at END, or where a binary request of the
-            // chassis ends (its frames carry their length): some clients
-            // leave END off the writes of long messages.
-            const auto length = link->message.empty() || link->message.front() == '*'
-                                    ? std::nullopt
-                                    : sim::binaryRequestLength(link->message);
-            const bool whole = length && *length == link->message.size();
-            if ((flags & rpc::kFlagEnd) || whole) {
-                // A new message makes the device drop an answer nobody read.
-                link->reply.clear();
-                link->replyPos = 0;
-                if (auto reply = link->device->chassis->receive(link->message))
-                    link->reply = std::move(*reply);
-                log(c, link->device->rsrc,
-                    "device_write " + describeRequest(link->message) + " -> " +
-                        std::to_string(link->reply.size()) + " bytes to read");
-                link->message.clear();
-            }
-        }
-        body.u32(error);
-        body.u32(error == rpc::kNoError ? static_cast<uint32_t>(data.size()) : 0);
-        break;
-    }
-    case rpc::kDeviceRead: {
-        Link *link = linkOf(in.u32());
-        const uint32_t requested = in.u32();
-        in.u32();
-        in.u32();
-        const uint32_t flags = in.u32();
-        const uint32_t termChar = in.u32();
-        if (!in.ok()) return garbage();
-        uint32_t error = rpc::kNoError;
-        uint32_t reason = 0;
-        std::span<const uint8_t> data;
-        if (!link) {
-            error = rpc::kInvalidLinkId;
-        } else if (lockedOut(*link)) {
-            error = rpc::kDeviceLocked;
-        } else if (link->replyPos >= link->reply.size()) {
-            // The chassis answers at once or never: nothing will come.
-            error = rpc::kIoTimeout;
-        } else {
-            const std::size_t left = link->reply.size() - link->replyPos;
-            std::size_t n = std::min<std::size_t>({left, requested, rpc::kMaxData});
-            if (flags & rpc::kFlagTermChrSet) {
-                const auto begin = link->reply.begin() + static_cast<std::ptrdiff_t>(link->replyPos);
-                const auto term = std::find(begin, begin + static_cast<std::ptrdiff_t>(n),
-                                            static_cast<uint8_t>(termChar));
-                if (term != begin + static_cast<std::ptrdiff_t>(n)) {
-                    n = static_cast<std::size_t>(term - begin) + 1;
-                    reason |= rpc::kReasonTermChar;
-                }
-            }
-            data = std::span<const uint8_t>(link->reply).subspan(link->replyPos, n);
-            link->replyPos += n;
-            if (link->replyPos == link->reply.size()) reason |= rpc::kReasonEnd;
-            if (n == requested) reason |= rpc::kReasonRequestCount;
-        }
-        if (link)
-            log(c, link->device->rsrc,
-                "device_read " + std::to_string(requested) + " -> " +
-                    (error ? "error " + std::to_string(error) : std::to_string(data.size()) + " bytes"));
-        body.u32(error);
-        body.u32(reason);
-        body.opaque(data);
-        if (link && link->replyPos >= link->reply.size()) {
-            link->reply.clear();
-            link->replyPos = 0;
-        }
-        break;
-    }
+    case rpc::kCreateLink: return createLink(c, call.xid, in);
+    case rpc::kDeviceWrite: return deviceWrite(c, call.xid, in);
+    case rpc::kDeviceRead: return deviceRead(c, call.xid, in);
     case rpc::kDeviceReadStb:
     case rpc::kDeviceTrigger:
     case rpc::kDeviceClear:
     case rpc::kDeviceRemote:
-    case rpc::kDeviceLocal: {
-        Link *link = linkOf(in.u32());
-        in.u32();
-        in.u32();
-        in.u32();
-        if (!in.ok()) return garbage();
-        uint32_t error = !link ? rpc::kInvalidLinkId
-                                : lockedOut(*link) ? rpc::kDeviceLocked : rpc::kNoError;
-        uint32_t stb = 0;
-        if (error == rpc::kNoError) {
-            if (call.procedure == rpc::kDeviceClear) {
-                link->reply.clear();
-                link->replyPos = 0;
-                link->message.clear();
-            }
-            if (link->replyPos < link->reply.size()) stb |= kStatusMessageAvailable;
-        }
-        static constexpr std::array<const char *, 5> kNames = {
-            "device_readstb", "device_trigger", "device_clear", "device_remote", "device_local"};
-        if (link) log(c, link->device->rsrc, kNames[call.procedure - rpc::kDeviceReadStb]);
-        body.u32(error);
-        if (call.procedure == rpc::kDeviceReadStb) body.u32(stb);
-        break;
-    }
-    case rpc::kDeviceLock: {
-        Link *link = linkOf(in.u32());
-        in.u32();
-        in.u32();
-        if (!in.ok()) return garbage();
-        uint32_t error = !link ? rpc::kInvalidLinkId
-                                : lockedOut(*link) ? rpc::kDeviceLocked : rpc::kNoError;
-        if (error == rpc::kNoError) link->device->lockedBy = link->id;
-        if (link) log(c, link->device->rsrc, "device_lock");
-        body.u32(error);
-        break;
-    }
-    case rpc::kDeviceUnlock: {
-        Link *link = linkOf(in.u32());
-        if (!in.ok()) return garbage();
-        uint32_t error = rpc::kNoError;
-        if (!link)
-            error = rpc::kInvalidLinkId;
-        else if (link->device->lockedBy != link->id)
-            error = rpc::kNoLockHeld;
-        else
-            link->device->lockedBy = 0;
-        if (link) log(c, link->device->rsrc, "device_unlock");
-        body.u32(error);
-        break;
-    }
-    case rpc::kDestroyLink: {
-        const uint32_t id = in.u32();
-        if (!in.ok()) return garbage();
-        Link *link = linkOf(id);
-        if (link) {
-            log(c, link->device->rsrc, "destroy_link " + std::to_string(id));
-            if (link->device->lockedBy == id) link->device->lockedBy = 0;
-            links_.erase(id);
-            c.links.erase(std::remove(c.links.begin(), c.links.end(), id), c.links.end());
-        }
-        body.u32(link ? rpc::kNoError : rpc::kInvalidLinkId);
-        break;
-    }
+    case rpc::kDeviceLocal: return deviceGeneric(c, call, in);
+    case rpc::kDeviceLock: return deviceLock(c, call.xid, in);
+    case rpc::kDeviceUnlock: return deviceUnlock(c, call.xid, in);
+    case rpc::kDestroyLink: return destroyLink(c, call.xid, in);
+    // No service requests, commands or interrupt channel: a relay chassis
+    // has none.
+    case rpc::kDeviceDoCmd: return answer(c, call.xid, rpc::DoCmdResp{rpc::kNotSupported, {}});
     case rpc::kDeviceEnableSrq:
-    case rpc::kDeviceDoCmd:
     case rpc::kCreateIntrChan:
-    case rpc::kDestroyIntrChan:
-        // No service requests or interrupt channel: a relay chassis has none.
-        body.u32(rpc::kNotSupported);
-        if (call.procedure == rpc::kDeviceDoCmd) body.opaque({});
-        break;
-    default: net::writeAcceptedReply(out, call.xid, net::AcceptStat::ProcUnavail); return;
+    case rpc::kDestroyIntrChan: return answer(c, call.xid, rpc::ErrorResp{rpc::kNotSupported});
+    default: return reply(c, call.xid, net::AcceptStat::ProcUnavail);
     }
-    net::writeAcceptedReply(out, call.xid, net::AcceptStat::Success);
-    out.append(body.bytes());
+}
+
+void Server::createLink(Connection &c, uint32_t xid, net::XdrReader &in) {
+    rpc::CreateLinkParms asked;
+    if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
+    const std::string name = visa::lowerCase(asked.device);
+    const auto found = std::find_if(c.address->devices.begin(), c.address->devices.end(),
+                                    [&](const Device *d) { return d->name == name; });
+    rpc::CreateLinkResp made{rpc::kNoError, 0, 0, static_cast<uint32_t>(rpc::kMaxData)};
+    if (found == c.address->devices.end())
+        made.error = rpc::kDeviceNotAccessible;
+    else if (c.links.size() >= kMaxLinksPerConnection)
+        made.error = rpc::kOutOfResources;
+    else if (asked.lockDevice && (*found)->lockedBy != 0)
+        made.error = rpc::kDeviceLocked;
+    if (made.error == rpc::kNoError) {
+        made.link = nextLink_++;
+        if (nextLink_ == 0) nextLink_ = 1;
+        auto link = std::make_unique<Link>();
+        link->id = made.link;
+        link->device = *found;
+        link->connection = c.id;
+        if (asked.lockDevice) (*found)->lockedBy = made.link;
+        links_[made.link] = std::move(link);
+        c.links.push_back(made.link);
+    }
+    log(c, found == c.address->devices.end() ? c.address->host : (*found)->rsrc, [&] {
+        return "create_link \"" + name + "\" -> " +
+               (made.error ? "error " + std::to_string(made.error) : "link " + std::to_string(made.link));
+    });
+    answer(c, xid, made);
+}
+
+void Server::deviceWrite(Connection &c, uint32_t xid, net::XdrReader &in) {
+    rpc::WriteParms asked;
+    if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
+    Link *link = linkOf(c, asked.link);
+    rpc::WriteResp taken{linkError(link), 0};
+    if (taken.error == rpc::kNoError && link->message.size() + asked.data.size() > kMaxMessage)
+        taken.error = rpc::kParameterError;
+    if (taken.error != rpc::kNoError) return answer(c, xid, taken);
+    link->message.insert(link->message.end(), asked.data.begin(), asked.data.end());
+    taken.size = static_cast<uint32_t>(asked.data.size());
+    // The message ends at END, or where a binary request of the chassis
+    // ends (its frames carry their length): some clients leave END off the
+    // writes of long messages.
+    const auto length = link->message.empty() || link->message.front() == '*'
+                            ? std::nullopt
+                            : sim::binaryRequestLength(link->message);
+    const bool whole = length && *length == link->message.size();
+    if ((asked.flags & rpc::kFlagEnd) || whole) {
+        // A new message makes the device drop an answer nobody read.
+        link->reply.clear();
+        link->replyPos = 0;
+        if (auto reply = link->device->chassis->receive(link->message)) link->reply = std::move(*reply);
+        log(c, link->device->rsrc, [&] {
+            return "device_write " + describeRequest(link->message) + " -> " +
+                   std::to_string(link->reply.size()) + " bytes to read";
+        });
+        link->message.clear();
+    }
+    answer(c, xid, taken);
+}
+
+void Server::deviceRead(Connection &c, uint32_t xid, net::XdrReader &in) {
+    rpc::ReadParms asked;
+    if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
+    Link *link = linkOf(c, asked.link);
+    rpc::ReadResp given{linkError(link), 0, {}};
+    // The chassis answers at once or never: nothing will come.
+    if (given.error == rpc::kNoError && link->replyPos >= link->reply.size())
+        given.error = rpc::kIoTimeout;
+    if (given.error == rpc::kNoError) {
+        const std::size_t left = link->reply.size() - link->replyPos;
+        std::size_t n = std::min<std::size_t>({left, asked.requestSize, rpc::kMaxData});
+        if (asked.flags & rpc::kFlagTermChrSet) {
+            const auto begin = link->reply.begin() + static_cast<std::ptrdiff_t>(link->replyPos);
+            const auto term = std::find(begin, begin + static_cast<std::ptrdiff_t>(n),
+                                        static_cast<uint8_t>(asked.termChar));
+            if (term != begin + static_cast<std::ptrdiff_t>(n)) {
+                n = static_cast<std::size_t>(term - begin) + 1;
+                given.reason |= rpc::kReasonTermChar;
+            }
+        }
+        given.data = std::span<const uint8_t>(link->reply).subspan(link->replyPos, n);
+        link->replyPos += n;
+        if (link->replyPos == link->reply.size()) given.reason |= rpc::kReasonEnd;
+        if (n == asked.requestSize) given.reason |= rpc::kReasonRequestCount;
+    }
+    if (link)
+        log(c, link->device->rsrc, [&] {
+            return "device_read " + std::to_string(asked.requestSize) + " -> " +
+                   (given.error ? "error " + std::to_string(given.error)
+                                : std::to_string(given.data.size()) + " bytes");
+        });
+    answer(c, xid, given);
+    if (link && link->replyPos >= link->reply.size()) {
+        link->reply.clear();
+        link->replyPos = 0;
+    }
+}
+
+void Server::deviceGeneric(Connection &c, const net::CallHeader &call, net::XdrReader &in) {
+    rpc::GenericParms asked;
+    if (!net::decode(in, asked)) return reply(c, call.xid, net::AcceptStat::GarbageArgs);
+    Link *link = linkOf(c, asked.link);
+    const uint32_t error = linkError(link);
+    if (error == rpc::kNoError && call.procedure == rpc::kDeviceClear) {
+        link->reply.clear();
+        link->replyPos = 0;
+        link->message.clear();
+    }
+    if (link)
+        log(c, link->device->rsrc, [&] {
+            static constexpr std::array<const char *, 5> kNames = {
+                "device_readstb", "device_trigger", "device_clear", "device_remote", "device_local"};
+            return std::string(kNames[call.procedure - rpc::kDeviceReadStb]);
+        });
+    if (call.procedure != rpc::kDeviceReadStb) return answer(c, call.xid, rpc::ErrorResp{error});
+    rpc::ReadStbResp status{error, 0};
+    if (error == rpc::kNoError && link->replyPos < link->reply.size())
+        status.stb |= kStatusMessageAvailable;
+    answer(c, call.xid, status);
+}
+
+void Server::deviceLock(Connection &c, uint32_t xid, net::XdrReader &in) {
+    rpc::LockParms asked;
+    if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
+    Link *link = linkOf(c, asked.link);
+    const uint32_t error = linkError(link);
+    if (error == rpc::kNoError) link->device->lockedBy = link->id;
+    if (link) log(c, link->device->rsrc, [] { return std::string("device_lock"); });
+    answer(c, xid, rpc::ErrorResp{error});
+}
+
+void Server::deviceUnlock(Connection &c, uint32_t xid, net::XdrReader &in) {
+    rpc::LinkParms asked;
+    if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
+    Link *link = linkOf(c, asked.link);
+    uint32_t error = rpc::kNoError;
+    if (!link)
+        error = rpc::kInvalidLinkId;
+    else if (link->device->lockedBy != link->id)
+        error = rpc::kNoLockHeld;
+    else
+        link->device->lockedBy = 0;
+    if (link) log(c, link->device->rsrc, [] { return std::string("device_unlock"); });
+    answer(c, xid, rpc::ErrorResp{error});
+}
+
+void Server::destroyLink(Connection &c, uint32_t xid, net::XdrReader &in) {
+    rpc::LinkParms asked;
+    if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
+    Link *link = linkOf(c, asked.link);
+    if (link) {
+        log(c, link->device->rsrc, [&] { return "destroy_link " + std::to_string(asked.link); });
+        if (link->device->lockedBy == asked.link) link->device->lockedBy = 0;
+        links_.erase(asked.link);
+        c.links.erase(std::remove(c.links.begin(), c.links.end(), asked.link), c.links.end());
+    }
+    answer(c, xid, rpc::ErrorResp{link ? rpc::kNoError : rpc::kInvalidLinkId});
 }
 
 void Server::handleRaw(Connection &c) {
@@ -698,8 +663,10 @@ void Server::handleRaw(Connection &c) {
         }
         const std::span<const uint8_t> request(c.in.data(), length);
         const auto reply = c.device->chassis->receive(request);
-        log(c, c.device->rsrc,
-            describeRequest(request) + " -> " + std::to_string(reply ? reply->size() : 0) + " bytes");
+        log(c, c.device->rsrc, [&] {
+            return describeRequest(request) + " -> " + std::to_string(reply ? reply->size() : 0) +
+                   " bytes";
+        });
         if (reply) send(c, *reply);
         c.in.erase(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(length));
     }

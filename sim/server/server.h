@@ -13,6 +13,7 @@
 
 #include "sim/chassis.h"
 #include "visa/net/oncrpc.h"
+#include "visa/net/vxi11.h"
 #include "visa/net/socket_io.h"
 
 namespace korvax::simserver {
@@ -79,15 +80,32 @@ private:
     void forget(Connection &c);
     void handleRecords(Connection &c, std::span<const uint8_t> got);
     void handleRecord(Connection &c, const net::Bytes &record);
-    void handlePortmapper(Connection &c, const net::CallHeader &call, net::XdrReader &in,
-                          net::XdrWriter &out);
-    void handleCore(Connection &c, const net::CallHeader &call, net::XdrReader &in,
-                    net::XdrWriter &out);
+    void handlePortmapper(Connection &c, const net::CallHeader &call, net::XdrReader &in);
+    void handleCore(Connection &c, const net::CallHeader &call, net::XdrReader &in);
+    // One method per procedure of the device core.
+    void createLink(Connection &c, uint32_t xid, net::XdrReader &in);
+    void deviceWrite(Connection &c, uint32_t xid, net::XdrReader &in);
+    void deviceRead(Connection &c, uint32_t xid, net::XdrReader &in);
+    // device_readstb, _trigger, _clear, _remote and _local.
+    void deviceGeneric(Connection &c, const net::CallHeader &call, net::XdrReader &in);
+    void deviceLock(Connection &c, uint32_t xid, net::XdrReader &in);
+    void deviceUnlock(Connection &c, uint32_t xid, net::XdrReader &in);
+    void destroyLink(Connection &c, uint32_t xid, net::XdrReader &in);
+    Link *linkOf(const Connection &c, uint32_t id);
+    static uint32_t linkError(const Link *link);
+    // An accepted, successful reply carrying `message`.
+    template <typename Message>
+    void answer(Connection &c, uint32_t xid, const Message &message);
+    // An accepted reply with nothing after its status.
+    void reply(Connection &c, uint32_t xid, net::AcceptStat stat, uint32_t low = 0,
+                uint32_t high = 0);
     void handleRaw(Connection &c);
     void send(Connection &c, std::span<const uint8_t> bytes);
     void flushOutput(Connection &c);
     void close(Connection &c);
-    void log(const Connection &c, const std::string &rsrc, const std::string &what) const;
+    // One line when verbose; `what` makes its text, and only then.
+    template <typename Text>
+    void log(const Connection &c, const std::string &rsrc, Text &&what) const;
 
     uint16_t portmapperPort_;
     bool verbose_;
