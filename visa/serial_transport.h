@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "visa/deadline.h"
+#include "visa/net/socket_io.h"
 #include "visa/transport.h"
 
 namespace korvax::visa {
@@ -74,8 +74,9 @@ public:
 private:
     explicit SerialTransport(int fd);
     ViStatus applyLine(const SerialSettings &line);
-    ViStatus writeAll(std::span<const ViByte> data, ViUInt32 &written, const Deadline &deadline);
-    ViStatus drain(const Deadline &deadline);
+    ViStatus writeAll(std::span<const ViByte> data, ViUInt32 &written,
+                      const net::Deadline &deadline);
+    ViStatus drain(const net::Deadline &deadline);
     bool stopsAtTermChar() const;
 
     int fd_;

@@ -150,10 +150,10 @@ void UsbtmcTransport::configureDriver() {
     ::ioctl(fd_, USBTMC_IOCTL_EOM_ENABLE, &eom);
 }
 
-ViStatus UsbtmcTransport::await(short events, const Deadline &deadline) const {
+ViStatus UsbtmcTransport::await(short events, const net::Deadline &deadline) const {
     for (;;) {
         pollfd p{fd_, events, 0};
-        const int r = ::poll(&p, 1, deadline.pollMs());
+        const int r = ::poll(&p, 1, deadline.pollTimeout());
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return VI_ERROR_IO;
         if (r == 0) return VI_ERROR_TMO;
@@ -172,20 +172,11 @@ ViStatus UsbtmcTransport::write(std::span<const ViByte> data, ViUInt32 &written)
         written = static_cast<ViUInt32>(n);
         return VI_SUCCESS;
     }
-    const Deadline deadline(io_.timeoutMs);
-    std::size_t off = 0;
-    while (off < data.size()) {
-        const ssize_t n = ::write(fd_, data.data() + off, data.size() - off);
-        if (n > 0) {
-            off += static_cast<std::size_t>(n);
-            written = static_cast<ViUInt32>(off);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return errno == EPIPE ? VI_ERROR_CONN_LOST : driverError(errno);
-        if (const ViStatus st = await(POLLOUT, deadline); st < 0) return st;
-    }
-    return VI_SUCCESS;
+    std::size_t n = 0;
+    const int error = net::writeAll(fd_, data, net::Deadline::after(io_.timeoutMs), n);
+    written = static_cast<ViUInt32>(n);
+    if (error == 0) return VI_SUCCESS;
+    return error == EPIPE ? VI_ERROR_CONN_LOST : driverError(error);
 }
 
 ViStatus UsbtmcTransport::read(std::span<ViByte> buffer, ViUInt32 &got) {
@@ -198,10 +189,10 @@ ViStatus UsbtmcTransport::read(std::span<ViByte> buffer, ViUInt32 &got) {
     } else {
         // A pipe has no message boundaries: the message is what arrives
         // before the stream pauses for 20 ms.
-        const Deadline deadline(io_.timeoutMs);
+        const net::Deadline deadline = net::Deadline::after(io_.timeoutMs);
         for (;;) {
             const ViStatus st =
-                await(POLLIN, n > 0 ? Deadline(std::min<ViUInt32>(20, io_.timeoutMs)) : deadline);
+                await(POLLIN, n > 0 ? net::Deadline::after(std::min<ViUInt32>(20, io_.timeoutMs)) : deadline);
             if (st == VI_ERROR_TMO && n > 0) break;
             if (st < 0) return st;
             const ssize_t r = ::read(fd_, buffer.data() + n, buffer.size() - static_cast<std::size_t>(n));

@@ -1,5 +1,7 @@
 #include "sim/server/pty_server.h"
 
+#include "visa/net/socket_io.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -195,21 +197,10 @@ void PtyServer::answer(const std::vector<uint8_t> &request) {
 }
 
 bool PtyServer::send(const std::vector<uint8_t> &reply) {
-    std::size_t off = 0;
     // A client that stops reading fills the terminal's buffer; give it a
     // second, then drop the rest rather than stall every later request.
-    for (int waits = 0; off < reply.size() && waits < kSendWaitMs / 10;) {
-        const ssize_t n = ::write(master_, reply.data() + off, reply.size() - off);
-        if (n > 0) {
-            off += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-        std::array<pollfd, 2> fds{{{stopRead_, POLLIN, 0}, {master_, POLLOUT, 0}}};
-        if (::poll(fds.data(), fds.size(), 10) > 0 && fds[0].revents != 0) return false;
-        ++waits;
-    }
-    return off == reply.size();
+    std::size_t written = 0;
+    return net::writeAll(master_, reply, net::Deadline::after(kSendWaitMs), written) == 0;
 }
 
 }  // namespace korvax::simserver
