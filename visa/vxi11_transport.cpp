@@ -124,7 +124,6 @@ ViStatus Vxi11Transport::open(const std::string &host, const std::string &device
 
 Vxi11Transport::~Vxi11Transport() {
     if (!fd_ || !link_) return;
-    if (settleWrite(net::Deadline::after(std::min(io_.timeoutMs, kCloseWaitMs))) < 0 || !fd_) return;
     rpc::ErrorResp reply;
     exchange(rpc::kDestroyLink, rpc::LinkParms{*link_},
              net::Deadline::after(std::min(io_.timeoutMs, kCloseWaitMs)), reply);
@@ -176,24 +175,8 @@ ViStatus Vxi11Transport::broken(ViStatus st) {
         // The stream is broken or out of step: the next request starts anew.
         fd_.reset();
         link_.reset();
-        pendingWrite_.reset();
     }
     return st;
-}
-
-ViStatus Vxi11Transport::settleWrite(net::Deadline deadline) {
-    if (!pendingWrite_) return VI_SUCCESS;
-    const uint32_t xid = *pendingWrite_;
-    pendingWrite_.reset();
-    net::Bytes reply;
-    if (const ViStatus st = broken(awaitReply(fd_.get(), records_, xid, deadline, reply)); st < 0)
-        return st;
-    net::XdrReader in(reply);
-    rpc::WriteResp answer;
-    // The size taken goes unread: the device takes a whole piece or
-    // reports an error.
-    if (!net::decode(in, answer)) return broken(VI_ERROR_IO);
-    return statusOfDeviceError(answer.error);
 }
 
 ViStatus Vxi11Transport::call(uint32_t procedure, const net::Bytes &args, net::Deadline deadline,
@@ -201,12 +184,7 @@ ViStatus Vxi11Transport::call(uint32_t procedure, const net::Bytes &args, net::D
     if (!fd_) return VI_ERROR_CONN_LOST;
     const net::CallHeader header{xid_++, rpc::kCoreProgram, rpc::kCoreVersion, procedure};
     if (const ViStatus st = broken(sendCall(fd_.get(), header, args, deadline)); st < 0) return st;
-    // The answer to a write sent just before comes first; a failure it
-    // reports is this call's result, once this call's own answer is in.
-    const ViStatus written = settleWrite(deadline);
-    if (!fd_) return written;
-    const ViStatus st = broken(awaitReply(fd_.get(), records_, header.xid, deadline, reply));
-    return written < 0 ? written : st;
+    return broken(awaitReply(fd_.get(), records_, header.xid, deadline, reply));
 }
 
 template <typename Parms, typename Reply>
@@ -223,7 +201,7 @@ ViStatus Vxi11Transport::exchange(uint32_t procedure, const Parms &parms, net::D
 ViStatus Vxi11Transport::ensureLink() {
     // Input waiting here can only be a late reply (its xid is passed over
     // when read) or the end of the connection: only the end is looked for.
-    if (fd_ && !pendingWrite_ && net::peerClosed(fd_.get())) fd_.reset();
+    if (fd_ && net::peerClosed(fd_.get())) fd_.reset();
     if (fd_ && link_) return VI_SUCCESS;
     const ViStatus st = connect();
     return st == VI_ERROR_RSRC_NFOUND ? VI_ERROR_CONN_LOST : st;
@@ -231,9 +209,6 @@ ViStatus Vxi11Transport::ensureLink() {
 
 ViStatus Vxi11Transport::write(std::span<const ViByte> data, ViUInt32 &written) {
     written = 0;
-    if (fd_ && link_) {
-        if (const ViStatus st = settleWrite(callDeadline()); st < 0 && fd_) return st;
-    }
     if (const ViStatus st = ensureLink(); st < 0) return st;
     const net::Deadline deadline = callDeadline();
     std::size_t sent = 0;
@@ -242,20 +217,6 @@ ViStatus Vxi11Transport::write(std::span<const ViByte> data, ViUInt32 &written) 
         const bool last = sent + n == data.size();
         const rpc::WriteParms parms{*link_, io_.timeoutMs, io_.timeoutMs,
                                     last && io_.sendEnd ? rpc::kFlagEnd : 0, data.subspan(sent, n)};
-        if (last) {
-            net::XdrWriter args;
-            net::encode(args, parms);
-            // The answer to the last piece is collected by the next call
-            // (usually the device_read right after), so that a request and
-            // its reply cost one network round trip, not two.
-            const net::CallHeader header{xid_++, rpc::kCoreProgram, rpc::kCoreVersion,
-                                         rpc::kDeviceWrite};
-            if (const ViStatus st = broken(sendCall(fd_.get(), header, args.bytes(), deadline)); st < 0)
-                return st;
-            pendingWrite_ = header.xid;
-            written = static_cast<ViUInt32>(data.size());
-            return VI_SUCCESS;
-        }
         rpc::WriteResp reply;
         if (const ViStatus st = exchange(rpc::kDeviceWrite, parms, deadline, reply); st < 0)
             return st;
@@ -263,7 +224,7 @@ ViStatus Vxi11Transport::write(std::span<const ViByte> data, ViUInt32 &written) 
         if (reply.size > n) return VI_ERROR_IO;
         sent += reply.size;
         written = static_cast<ViUInt32>(sent);
-        if (reply.size == 0) return VI_ERROR_IO;  // the device takes nothing: no progress
+        if (reply.size == 0 && n > 0) return VI_ERROR_IO;  // the device takes nothing: no progress
     } while (sent < data.size());
     return VI_SUCCESS;
 }

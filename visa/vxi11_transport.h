@@ -7,10 +7,10 @@
 // device_trigger, device_clear, device_lock/unlock, and destroy_link when
 // the session closes.
 //
-// The answer to a viWrite's last device_write is read together with the
-// next call's (the device_read that follows), so a request and its reply
-// cost one network round trip; an error the device reports for the write
-// is then that call's result.
+// viWrite waits for the answer to each device_write, so a write the device
+// refuses (locked by another link, a message too long, a link it no longer
+// knows) fails that viWrite with the device's reason, never the read after
+// it: the library reports a write failure as one.
 //
 // Every call waits at most the session's timeout (VI_ATTR_TMO_VALUE, also
 // handed to the device as its I/O timeout) plus a quarter of it for the
@@ -69,8 +69,6 @@ private:
     // A call of Device_GenericParms that answers Device_Error.
     ViStatus generic(uint32_t procedure);
     ViStatus ensureLink();
-    // Collects the answer of a device_write sent without waiting.
-    ViStatus settleWrite(net::Deadline deadline);
     // Drops the connection after an error that leaves the stream unusable.
     ViStatus broken(ViStatus st);
 
@@ -82,7 +80,6 @@ private:
     std::optional<uint32_t> link_;
     uint32_t maxRecvSize_ = 1024;
     uint32_t xid_ = 1;
-    std::optional<uint32_t> pendingWrite_;  // xid of a device_write not answered yet
     IoSettings io_;
     net::RecordAssembler records_{net::vxi11::kMaxRecord};
 };

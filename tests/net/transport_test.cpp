@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "support/rpc_client.h"
 #include "support/sim_server.h"
 #include "visa/net/socket_io.h"
 #include "visa-sim/simulation.h"
@@ -243,6 +244,22 @@ TEST_F(NetworkVisa, Vxi11SessionFeaturesAndAttributes) {
     EXPECT_EQ(std::string(text).rfind("VI_ERROR_TMO", 0), 0u);
     viClose(a);
     viClose(b);
+}
+
+// A device_write the device refuses fails the viWrite itself, which the
+// library reports as a send failure, not as a receive failure of the read
+// after it.
+TEST_F(NetworkVisa, Vxi11WriteTheDeviceRefusesFailsTheWrite) {
+    korvax::testing::SimServer server("[TCPIP0::127.0.0.1::inst0::INSTR]\nmodel = RQ521\n", 1);
+    visa::declareInstrument("TCPIP0::127.0.0.1::inst0::INSTR", server.portmapperPort());
+    const ViSession vi = open("TCPIP0::127.0.0.1::inst0::INSTR");
+    korvax::testing::RpcClient other("127.0.0.1", server.portmapperPort());
+    ASSERT_NE(other.link("inst0", /*lock=*/true), 0u);
+    const Bytes idn = {'*', 'I', 'D', 'N', '?', '\n'};
+    ViUInt32 n = 99;
+    EXPECT_EQ(viWrite(vi, idn.data(), 6, &n), VI_ERROR_RSRC_LOCKED);
+    EXPECT_EQ(n, 0u);
+    viClose(vi);
 }
 
 TEST_F(NetworkVisa, ParseRsrcFillsEveryField) {
