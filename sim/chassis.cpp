@@ -126,14 +126,30 @@ void Chassis::resizeBoards() {
         wiring_ = Wiring(config_.model, g.wordsPerBoard);
 }
 
-std::optional<Bytes> Chassis::receive(std::span<const uint8_t> request) {
+Exchange Chassis::serve(std::span<const uint8_t> request) {
     std::lock_guard guard(lock_);
+    Exchange out;
+    if (config_.dropAfter && !dropped_ && counters_.requests >= *config_.dropAfter) {
+        dropped_ = true;
+        out.hangUp = true;
+        return out;
+    }
     ++counters_.requests;
-    if (request.empty()) return std::nullopt;
+    out.delay = std::chrono::milliseconds(config_.replyDelayMs);
+    if (request.empty()) return out;
     const std::string_view text(reinterpret_cast<const char *>(request.data()), request.size());
-    if (text.starts_with("*IDN?") && text.find_first_not_of(" \t\r\n", 5) == std::string_view::npos)
-        return identity();
-    return handleBinary(request);
+    if (text.starts_with("*IDN?") && text.find_first_not_of(" \t\r\n", 5) == std::string_view::npos) {
+        out.reply = identity();
+        return out;
+    }
+    const uint64_t applied = counters_.relayFrames;
+    out.reply = handleBinary(request);
+    out.framesApplied = counters_.relayFrames != applied;
+    return out;
+}
+
+std::optional<Bytes> Chassis::receive(std::span<const uint8_t> request) {
+    return serve(request).reply;
 }
 
 Bytes Chassis::identity() const {
@@ -387,12 +403,20 @@ Bytes Chassis::relayFrame(std::span<const uint8_t> request) {
     const std::size_t expected = static_cast<std::size_t>(g.boards) * static_cast<std::size_t>(g.wordsPerBoard) * 2;
     if (length != request.size() - 4 || length != expected) return errorReply();
 
-    if (config_.model == kRQ521 && config_.controlMode == 0) {
+    const bool refusing =
+        config_.refuseFramesAfter && counters_.relayFrames >= *config_.refuseFramesAfter;
+    if (config_.model == kRQ521 && (config_.controlMode == 0 || refusing)) {
         // In local control the front panel owns the relays.
         ++counters_.refusedFrames;
         Bytes reply = ack(command);
         reply[0] = 0xFF;
         return reply;
+    }
+    if (refusing) {
+        // The other models have no local control: their only refusal is
+        // the error report.
+        ++counters_.refusedFrames;
+        return errorReply();
     }
 
     // Each block goes out highest-numbered word first.

@@ -4,11 +4,15 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cstdint>
 #include <map>
 #include <vector>
 
 namespace korvax::sim {
 namespace {
+
+// A minute: longer is no relay, and would hold a client past any timeout.
+constexpr uint64_t kMaxReplyDelayMs = 60000;
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -87,6 +91,13 @@ std::string set(T &field, std::optional<T> value, std::string_view expected) {
     if (!value) return "expected " + std::string(expected);
     field = *value;
     return {};
+}
+
+// A count for a key whose absence means "never": set, it holds a value.
+std::optional<std::optional<uint64_t>> count(std::string_view s) {
+    const auto n = number(s, UINT32_MAX);
+    if (!n) return std::nullopt;
+    return std::optional<uint64_t>(*n);
 }
 
 template <typename T>
@@ -200,6 +211,19 @@ const std::map<std::string, Setter, std::less<>> &chassisKeys() {
              const auto a = number(v, 30);
              return set(c.gpibAddress, a && *a >= 1 ? narrow<uint8_t>(a) : std::nullopt,
                         "an address 1..30");
+         }},
+        {"reply-delay-ms",
+         [](Config &c, std::string_view v) {
+             return set(c.replyDelayMs, narrow<uint32_t>(number(v, kMaxReplyDelayMs)),
+                        "milliseconds 0.." + std::to_string(kMaxReplyDelayMs));
+         }},
+        {"refuse-after",
+         [](Config &c, std::string_view v) {
+             return set(c.refuseFramesAfter, count(v), "a number of relay frames");
+         }},
+        {"drop-after",
+         [](Config &c, std::string_view v) {
+             return set(c.dropAfter, count(v), "a number of requests");
          }},
         {"baud",
          [](Config &c, std::string_view v) {

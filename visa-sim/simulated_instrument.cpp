@@ -3,7 +3,8 @@
 namespace korvax::visa {
 
 ServedInstrument::Answer SimulatedInstrument::take(std::span<const uint8_t> request) {
-    return Answer{chassis_->receive(request), {}, false};
+    sim::Exchange exchange = chassis_->serve(request);
+    return Answer{std::move(exchange.reply), exchange.delay, exchange.hangUp};
 }
 
 bool SimulatedInstrument::hears(const SerialSettings &line) const {

@@ -106,7 +106,10 @@ TEST(ResourceFile, EveryKeyReachesTheConfiguration) {
         "ip = 192.168.1.77\n"
         "lan-mode = auto\n"
         "gpib = 30\n"
-        "baud = 57600\n");
+        "baud = 57600\n"
+        "reply-delay-ms = 5\n"
+        "refuse-after = 3\n"
+        "drop-after = 0\n");
     ASSERT_TRUE(parsed.problems.empty()) << parsed.problems.front().message;
     ASSERT_EQ(parsed.resources.size(), 1u);
     const sim::Config &c = parsed.resources[0].config;
@@ -136,6 +139,9 @@ TEST(ResourceFile, EveryKeyReachesTheConfiguration) {
     EXPECT_EQ(c.lanMode, 1);
     EXPECT_EQ(c.gpibAddress, 30);
     EXPECT_EQ(c.baudRate, 57600u);
+    EXPECT_EQ(c.replyDelayMs, 5u);
+    EXPECT_EQ(c.refuseFramesAfter, 3u);
+    EXPECT_EQ(c.dropAfter, 0u);
 }
 
 class ResourceFileLocation : public ::testing::Test {
