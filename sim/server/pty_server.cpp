@@ -93,8 +93,9 @@ std::string describe(const std::vector<uint8_t> &request, const std::optional<si
 
 }  // namespace
 
-PtyServer::PtyServer(std::shared_ptr<sim::Chassis> chassis, uint32_t baud, bool verbose)
-    : chassis_(std::move(chassis)), verbose_(verbose) {
+PtyServer::PtyServer(std::shared_ptr<sim::Chassis> chassis, uint32_t baud, bool verbose,
+                     RelayLog *relays, std::string rsrc)
+    : chassis_(std::move(chassis)), verbose_(verbose), relays_(relays), rsrc_(std::move(rsrc)) {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0) fail("posix_openpt");
     std::array<char, 128> name{};
@@ -189,7 +190,14 @@ void PtyServer::answer(const std::vector<uint8_t> &request) {
                          path_.c_str(), request.size(), baud, listens);
         return;
     }
-    const std::optional<sim::Bytes> reply = chassis_->receive(request);
+    sim::Exchange exchange = chassis_->serve(request);
+    if (exchange.framesApplied && relays_) relays_->frameApplied(rsrc_, *chassis_);
+    const std::optional<sim::Bytes> &reply = exchange.reply;
+    if (reply && exchange.delay.count() > 0) {
+        // Busy operating relays; a stop request still ends the wait.
+        pollfd stop{stopRead_, POLLIN, 0};
+        if (::poll(&stop, 1, static_cast<int>(exchange.delay.count())) > 0) return;
+    }
     const bool sent = !reply || send(*reply);
     if (verbose_)
         std::fprintf(stderr, "korvax-sim: %s: %s%s\n", path_.c_str(),

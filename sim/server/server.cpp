@@ -26,12 +26,24 @@ namespace pm = net::portmap;
 
 // A text request ("*IDN?") longer than this is noise.
 constexpr std::size_t kMaxTextLine = 256;
-// A client that stops reading its answers is dropped beyond this.
-constexpr std::size_t kMaxPendingOutput = 4 * 1024 * 1024;
-// Bytes written to one link before END: a few of the largest frames.
-constexpr std::size_t kMaxMessage = 4 * rpc::kMaxData;
+// Answers a client has not taken yet: past this its requests wait (in the
+// kernel's buffers) until it reads.
+constexpr std::size_t kOutputHighWater = 64 * 1024;
+// Unfinished VXI-11 messages of all the links of one connection (a relay
+// frame is at most a few kilobytes).
+constexpr std::size_t kMaxMessages = 2 * rpc::kMaxData;
 constexpr std::size_t kMaxLinksPerConnection = 64;
 constexpr uint8_t kStatusMessageAvailable = 0x10;
+// How long accepting pauses when the process has no descriptor left.
+constexpr auto kAcceptPause = std::chrono::milliseconds(250);
+constexpr std::size_t kReceiveChunk = 64 * 1024;
+
+using Clock = Server::Clock;
+
+// Milliseconds after `start`, without overflow for any 32-bit timeout.
+Clock::time_point after(Clock::time_point start, uint32_t ms) {
+    return start + std::chrono::milliseconds(ms);
+}
 
 bool resolveIpv4(const std::string &host, in_addr &out) {
     if (::inet_pton(AF_INET, host.c_str(), &out) == 1) return true;
@@ -113,6 +125,17 @@ struct Server::Link {
     net::Bytes message;  // written so far, waiting for END
     net::Bytes reply;    // the answer not yet read
     std::size_t replyPos = 0;
+    Clock::time_point replyDue{};  // the chassis has it ready from then on
+};
+
+// A call that waits (VXI-11: run again when woken), or a raw answer held
+// back by the chassis's reply delay.
+struct Server::Parked {
+    net::Bytes bytes;              // the call's record, or the raw answer
+    Clock::time_point wake;        // run again (send) then at the latest
+    Clock::time_point started;     // when the call first came
+    const Device *unlockOf = nullptr;  // run again as soon as this device is unlocked
+    uint64_t order = 0;            // first come, first served among waiters
 };
 
 struct Server::Connection {
@@ -126,11 +149,14 @@ struct Server::Connection {
     net::Bytes in;   // raw socket input not yet a whole request
     net::Bytes out;  // answers the client has not taken yet
     std::vector<uint32_t> links;
+    std::size_t messageBytes = 0;  // in the unfinished messages of its links
+    std::optional<Parked> parked;
+    Clock::time_point lastProgress = Clock::now();  // a request handled or answer bytes taken
     bool closing = false;
 };
 
-Server::Server(uint16_t portmapperPort, bool verbose)
-    : portmapperPort_(portmapperPort), verbose_(verbose) {}
+Server::Server(uint16_t portmapperPort, bool verbose, Limits limits, RelayLog *relays)
+    : portmapperPort_(portmapperPort), verbose_(verbose), limits_(limits), relays_(relays) {}
 
 Server::~Server() = default;
 
@@ -238,7 +264,12 @@ bool Server::feedLocal(int connection, std::span<const uint8_t> bytes, net::Byte
     const auto it = connections_.find(connection);
     if (it == connections_.end() || it->second->fd) return false;
     Connection &c = *it->second;
+    // What a poll loop would have done since the last feed.
+    timers(Clock::now());
     take(c, bytes);
+    answers.insert(answers.end(), c.out.begin(), c.out.end());
+    c.out.clear();
+    pump(c);
     answers.insert(answers.end(), c.out.begin(), c.out.end());
     c.out.clear();
     if (!c.closing) return true;
@@ -263,58 +294,130 @@ void Server::log(const Connection &c, const std::string &rsrc, Text &&what) cons
 void Server::run(int stopFd) {
     std::vector<pollfd> fds;
     for (;;) {
-        fds.clear();
-        fds.push_back({stopFd, POLLIN, 0});
-        for (const auto &l : listeners_) fds.push_back({l.fd.get(), POLLIN, 0});
-        for (const auto &[fd, c] : connections_)
-            fds.push_back({fd, static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            std::perror("korvax-sim: poll");
-            return;
-        }
-        if (fds[0].revents) return;
-        std::size_t i = 1;
-        for (auto &l : listeners_) {
-            if (fds[i++].revents & POLLIN) accept(l);
-        }
-        for (; i < fds.size(); ++i) {
-            const auto it = connections_.find(fds[i].fd);
-            if (it == connections_.end()) continue;
-            Connection &c = *it->second;
-            if (fds[i].revents & POLLOUT) flushOutput(c);
-            if (!c.closing && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) receive(c);
-        }
+        const auto now = Clock::now();
+        const int wait = timers(now);
         for (auto it = connections_.begin(); it != connections_.end();) {
             if (!it->second->closing) {
+                pump(*it->second);
                 ++it;
                 continue;
             }
             forget(*it->second);
             it = connections_.erase(it);
         }
+        const bool listening = now >= listenAgain_;
+        fds.clear();
+        fds.push_back({stopFd, POLLIN, 0});
+        if (listening)
+            for (const auto &l : listeners_) fds.push_back({l.fd.get(), POLLIN, 0});
+        for (const auto &[fd, c] : connections_) {
+            // A connection that waits takes no input: what its client sends
+            // meanwhile stays in the kernel's buffers, not in ours.
+            const short events = static_cast<short>((blocked(*c) ? 0 : POLLIN) |
+                                                    (c->out.empty() ? 0 : POLLOUT));
+            fds.push_back({fd, events, 0});
+        }
+        const int pauseLeft =
+            listening ? -1
+                      : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(listenAgain_ - now)
+                                             .count());
+        const int timeout = wait < 0 ? pauseLeft : pauseLeft < 0 ? wait : std::min(wait, pauseLeft);
+        if (::poll(fds.data(), fds.size(), timeout) < 0) {
+            if (errno == EINTR) continue;
+            std::perror("korvax-sim: poll");
+            return;
+        }
+        if (fds[0].revents) return;
+        std::size_t i = 1;
+        if (listening)
+            for (auto &l : listeners_)
+                if (fds[i++].revents & POLLIN) accept(l, Clock::now());
+        for (; i < fds.size(); ++i) {
+            const auto it = connections_.find(fds[i].fd);
+            if (it == connections_.end() || !fds[i].revents) continue;
+            Connection &c = *it->second;
+            if (fds[i].revents & POLLOUT) flushOutput(c);
+            if (!c.closing && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+                if (blocked(c)) {
+                    // Only a hang-up wakes a connection that takes no input.
+                    if (fds[i].revents & (POLLHUP | POLLERR)) close(c);
+                } else {
+                    receive(c);
+                }
+            }
+        }
     }
 }
 
-// A connection that goes takes its links, and the locks they hold, along.
+int Server::timers(Clock::time_point now) {
+    Clock::time_point next = Clock::time_point::max();
+    for (auto &[id, c] : connections_) {
+        if (c->closing) continue;
+        if (c->parked && c->parked->wake <= now) rerun(*c);
+        if (c->closing) continue;
+        if (c->parked) {
+            next = std::min(next, c->parked->wake);
+        } else if (limits_.idleTimeout.count() > 0) {
+            const auto idleAt = c->lastProgress + limits_.idleTimeout;
+            if (idleAt <= now) {
+                log(*c, "-", [] { return std::string("idle too long; connection closed"); });
+                close(*c);
+            } else {
+                next = std::min(next, idleAt);
+            }
+        }
+    }
+    if (next == Clock::time_point::max()) return -1;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(ms, 0, 1 << 30));
+}
+
+bool Server::blocked(const Connection &c) {
+    return c.closing || c.parked || c.out.size() >= kOutputHighWater;
+}
+
+// A connection that goes takes its links, the locks they hold and the call
+// it parked along.
 void Server::forget(Connection &c) {
+    c.parked.reset();
     for (uint32_t id : c.links) {
         const auto link = links_.find(id);
         if (link == links_.end()) continue;
-        if (link->second->device->lockedBy == id) link->second->device->lockedBy = 0;
+        Device &device = *link->second->device;
         links_.erase(link);
+        if (device.lockedBy == id) release(device);
     }
     c.links.clear();
 }
 
-void Server::accept(Listener &listener) {
+std::size_t Server::clients() const {
+    return static_cast<std::size_t>(std::count_if(connections_.begin(), connections_.end(),
+                                                  [](const auto &c) { return c.first >= 0; }));
+}
+
+void Server::accept(Listener &listener, Clock::time_point now) {
     // Bounded: a burst of connections is taken a few at a time.
     for (int n = 0; n < 16; ++n) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
         const int fd = ::accept4(listener.fd.get(), reinterpret_cast<sockaddr *>(&peer), &len,
                                  SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;
+        if (fd < 0) {
+            // Out of descriptors (or memory): the connection stays queued and
+            // the listener readable, so wait a little instead of spinning.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                listenAgain_ = now + kAcceptPause;
+            return;
+        }
+        char ip[INET_ADDRSTRLEN] = "?";
+        ::inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
+        const std::string name = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
+        if (clients() >= limits_.maxClients) {
+            ::close(fd);
+            if (verbose_)
+                std::printf("%s refused: %zu clients already\n", name.c_str(), limits_.maxClients);
+            continue;
+        }
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto c = std::make_unique<Connection>();
@@ -323,9 +426,8 @@ void Server::accept(Listener &listener) {
         c->kind = listener.kind;
         c->address = listener.address;
         c->device = listener.device;
-        char ip[INET_ADDRSTRLEN] = "?";
-        ::inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
-        c->peer = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
+        c->peer = name;
+        c->lastProgress = now;
         connections_[fd] = std::move(c);
     }
 }
@@ -335,7 +437,7 @@ void Server::close(Connection &c) {
 }
 
 void Server::receive(Connection &c) {
-    std::array<uint8_t, 65536> chunk;
+    std::array<uint8_t, kReceiveChunk> chunk;
     const ssize_t n = ::recv(c.fd.get(), chunk.data(), chunk.size(), 0);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR && errno != EWOULDBLOCK)) {
         close(c);
@@ -347,19 +449,25 @@ void Server::receive(Connection &c) {
 }
 
 void Server::take(Connection &c, std::span<const uint8_t> got) {
-    if (c.kind == Kind::Raw) {
+    if (c.kind == Kind::Raw)
         c.in.insert(c.in.end(), got.begin(), got.end());
-        handleRaw(c);
-    } else {
-        handleRecords(c, got);
-    }
+    else
+        c.records.feed(got);
+    pump(c);
 }
 
-void Server::handleRecords(Connection &c, std::span<const uint8_t> got) {
-    c.records.feed(got);
+void Server::pump(Connection &c) {
+    if (blocked(c)) return;
+    if (c.kind == Kind::Raw)
+        handleRaw(c);
+    else
+        handleRecords(c);
+}
+
+void Server::handleRecords(Connection &c) {
     net::Bytes record;
     // Each pass takes one whole record out of the buffer: bounded by it.
-    while (!c.closing) {
+    while (!blocked(c)) {
         const auto r = c.records.next(record);
         if (r == net::RecordAssembler::Result::Incomplete) return;
         if (r == net::RecordAssembler::Result::Oversized) {
@@ -367,11 +475,13 @@ void Server::handleRecords(Connection &c, std::span<const uint8_t> got) {
             close(c);
             return;
         }
+        c.lastProgress = Clock::now();
         handleRecord(c, record);
     }
 }
 
 void Server::handleRecord(Connection &c, const net::Bytes &record) {
+    record_ = &record;
     net::XdrReader in(record);
     net::CallHeader call;
     switch (net::readCall(in, call)) {
@@ -392,6 +502,47 @@ void Server::handleRecord(Connection &c, const net::Bytes &record) {
         handlePortmapper(c, call, in);
     else
         handleCore(c, call, in);
+}
+
+void Server::park(Connection &c, Clock::time_point wake, const Device *unlockOf) {
+    c.parked = Parked{*record_, wake, callStarted(), unlockOf, retry_ ? retry_->order : ++parkings_};
+}
+
+Clock::time_point Server::callStarted() const {
+    return retry_ ? retry_->started : Clock::now();
+}
+
+void Server::rerun(Connection &c) {
+    const Parked parked = std::move(*c.parked);
+    c.parked.reset();
+    if (c.kind == Kind::Raw) {
+        // The chassis's delayed answer is ready.
+        send(c, parked.bytes);
+        c.lastProgress = Clock::now();
+        return;
+    }
+    const Parked *outerRetry = retry_;
+    const net::Bytes *outerRecord = record_;
+    retry_ = &parked;
+    handleRecord(c, parked.bytes);
+    retry_ = outerRetry;
+    record_ = outerRecord;
+}
+
+// The device's lock is free: the calls waiting for it run again, first
+// come first.
+void Server::release(Device &device) {
+    device.lockedBy = 0;
+    std::vector<std::pair<uint64_t, int>> waiting;
+    for (const auto &[id, c] : connections_)
+        if (!c->closing && c->parked && c->parked->unlockOf == &device)
+            waiting.emplace_back(c->parked->order, id);
+    std::sort(waiting.begin(), waiting.end());
+    for (const auto &[order, id] : waiting) {
+        const auto it = connections_.find(id);
+        if (it != connections_.end() && it->second->parked && it->second->parked->unlockOf == &device)
+            rerun(*it->second);
+    }
 }
 
 template <typename Message>
@@ -444,12 +595,15 @@ Server::Link *Server::linkOf(const Connection &c, uint32_t id) {
     return it != links_.end() && it->second->connection == c.id ? it->second.get() : nullptr;
 }
 
-// The error of a call on a link that another link has locked the device
-// against, or on no link of this connection at all.
-uint32_t Server::linkError(const Link *link) {
+std::optional<uint32_t> Server::waitForLock(Connection &c, const Link *link, uint32_t flags,
+                                            uint32_t lockTimeoutMs) {
     if (!link) return rpc::kInvalidLinkId;
-    if (link->device->lockedBy != 0 && link->device->lockedBy != link->id) return rpc::kDeviceLocked;
-    return rpc::kNoError;
+    const Device &device = *link->device;
+    if (device.lockedBy == 0 || device.lockedBy == link->id) return rpc::kNoError;
+    const auto giveUp = after(callStarted(), lockTimeoutMs);
+    if (!(flags & rpc::kFlagWaitLock) || Clock::now() >= giveUp) return rpc::kDeviceLocked;
+    park(c, giveUp, &device);
+    return std::nullopt;
 }
 
 void Server::handleCore(Connection &c, const net::CallHeader &call, net::XdrReader &in) {
@@ -485,12 +639,16 @@ void Server::createLink(Connection &c, uint32_t xid, net::XdrReader &in) {
     const auto found = std::find_if(c.address->devices.begin(), c.address->devices.end(),
                                     [&](const Device *d) { return d->name == name; });
     rpc::CreateLinkResp made{rpc::kNoError, 0, 0, static_cast<uint32_t>(rpc::kMaxData)};
-    if (found == c.address->devices.end())
+    if (found == c.address->devices.end()) {
         made.error = rpc::kDeviceNotAccessible;
-    else if (c.links.size() >= kMaxLinksPerConnection)
+    } else if (c.links.size() >= kMaxLinksPerConnection) {
         made.error = rpc::kOutOfResources;
-    else if (asked.lockDevice && (*found)->lockedBy != 0)
+    } else if (asked.lockDevice && (*found)->lockedBy != 0) {
+        // Asked to lock at once: wait for the holder up to the lock timeout.
+        const auto giveUp = after(callStarted(), asked.lockTimeout);
+        if (Clock::now() < giveUp) return park(c, giveUp, *found);
         made.error = rpc::kDeviceLocked;
+    }
     if (made.error == rpc::kNoError) {
         made.link = nextLink_++;
         if (nextLink_ == 0) nextLink_ = 1;
@@ -509,15 +667,30 @@ void Server::createLink(Connection &c, uint32_t xid, net::XdrReader &in) {
     answer(c, xid, made);
 }
 
+bool Server::serve(Connection &c, Device &device, std::span<const uint8_t> request,
+                   sim::Exchange &out) {
+    out = device.chassis->serve(request);
+    if (out.hangUp) {
+        log(c, device.rsrc, [&] { return describeRequest(request) + " -> connection dropped"; });
+        close(c);
+        return false;
+    }
+    if (out.framesApplied && relays_) relays_->frameApplied(device.rsrc, *device.chassis);
+    return true;
+}
+
 void Server::deviceWrite(Connection &c, uint32_t xid, net::XdrReader &in) {
     rpc::WriteParms asked;
     if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
     Link *link = linkOf(c, asked.link);
-    rpc::WriteResp taken{linkError(link), 0};
-    if (taken.error == rpc::kNoError && link->message.size() + asked.data.size() > kMaxMessage)
-        taken.error = rpc::kParameterError;
+    const auto usable = waitForLock(c, link, asked.flags, asked.lockTimeout);
+    if (!usable) return;
+    rpc::WriteResp taken{*usable, 0};
+    if (taken.error == rpc::kNoError && c.messageBytes + asked.data.size() > kMaxMessages)
+        taken.error = rpc::kOutOfResources;
     if (taken.error != rpc::kNoError) return answer(c, xid, taken);
     link->message.insert(link->message.end(), asked.data.begin(), asked.data.end());
+    c.messageBytes += asked.data.size();
     taken.size = static_cast<uint32_t>(asked.data.size());
     // The message ends at END, or where a binary request of the chassis
     // ends (its frames carry their length): some clients leave END off the
@@ -530,11 +703,15 @@ void Server::deviceWrite(Connection &c, uint32_t xid, net::XdrReader &in) {
         // A new message makes the device drop an answer nobody read.
         link->reply.clear();
         link->replyPos = 0;
-        if (auto reply = link->device->chassis->receive(link->message)) link->reply = std::move(*reply);
+        sim::Exchange exchange;
+        if (!serve(c, *link->device, link->message, exchange)) return;
+        if (exchange.reply) link->reply = std::move(*exchange.reply);
+        link->replyDue = Clock::now() + exchange.delay;
         log(c, link->device->rsrc, [&] {
             return "device_write " + describeRequest(link->message) + " -> " +
                    std::to_string(link->reply.size()) + " bytes to read";
         });
+        c.messageBytes -= link->message.size();
         link->message.clear();
     }
     answer(c, xid, taken);
@@ -544,10 +721,19 @@ void Server::deviceRead(Connection &c, uint32_t xid, net::XdrReader &in) {
     rpc::ReadParms asked;
     if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
     Link *link = linkOf(c, asked.link);
-    rpc::ReadResp given{linkError(link), 0, {}};
-    // The chassis answers at once or never: nothing will come.
-    if (given.error == rpc::kNoError && link->replyPos >= link->reply.size())
+    const auto usable = waitForLock(c, link, asked.flags, asked.lockTimeout);
+    if (!usable) return;
+    rpc::ReadResp given{*usable, 0, {}};
+    if (given.error == rpc::kNoError && link->replyPos >= link->reply.size()) {
+        // Nothing was asked that the chassis answers: nothing will come.
         given.error = rpc::kIoTimeout;
+    } else if (given.error == rpc::kNoError && Clock::now() < link->replyDue) {
+        // The chassis is still at it: wait for its answer up to the I/O
+        // timeout (it stays there to be read after a timeout).
+        const auto giveUp = after(callStarted(), asked.ioTimeout);
+        if (Clock::now() < giveUp) return park(c, std::min(giveUp, link->replyDue));
+        given.error = rpc::kIoTimeout;
+    }
     if (given.error == rpc::kNoError) {
         const std::size_t left = link->reply.size() - link->replyPos;
         std::size_t n = std::min<std::size_t>({left, asked.requestSize, rpc::kMaxData});
@@ -572,7 +758,7 @@ void Server::deviceRead(Connection &c, uint32_t xid, net::XdrReader &in) {
                                 : std::to_string(given.data.size()) + " bytes");
         });
     answer(c, xid, given);
-    if (link && link->replyPos >= link->reply.size()) {
+    if (link && given.error == rpc::kNoError && link->replyPos >= link->reply.size()) {
         link->reply.clear();
         link->replyPos = 0;
     }
@@ -582,10 +768,13 @@ void Server::deviceGeneric(Connection &c, const net::CallHeader &call, net::XdrR
     rpc::GenericParms asked;
     if (!net::decode(in, asked)) return reply(c, call.xid, net::AcceptStat::GarbageArgs);
     Link *link = linkOf(c, asked.link);
-    const uint32_t error = linkError(link);
+    const auto usable = waitForLock(c, link, asked.flags, asked.lockTimeout);
+    if (!usable) return;
+    const uint32_t error = *usable;
     if (error == rpc::kNoError && call.procedure == rpc::kDeviceClear) {
         link->reply.clear();
         link->replyPos = 0;
+        c.messageBytes -= link->message.size();
         link->message.clear();
     }
     if (link)
@@ -596,7 +785,7 @@ void Server::deviceGeneric(Connection &c, const net::CallHeader &call, net::XdrR
         });
     if (call.procedure != rpc::kDeviceReadStb) return answer(c, call.xid, rpc::ErrorResp{error});
     rpc::ReadStbResp status{error, 0};
-    if (error == rpc::kNoError && link->replyPos < link->reply.size())
+    if (error == rpc::kNoError && link->replyPos < link->reply.size() && Clock::now() >= link->replyDue)
         status.stb |= kStatusMessageAvailable;
     answer(c, call.xid, status);
 }
@@ -605,10 +794,14 @@ void Server::deviceLock(Connection &c, uint32_t xid, net::XdrReader &in) {
     rpc::LockParms asked;
     if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
     Link *link = linkOf(c, asked.link);
-    const uint32_t error = linkError(link);
-    if (error == rpc::kNoError) link->device->lockedBy = link->id;
-    if (link) log(c, link->device->rsrc, [] { return std::string("device_lock"); });
-    answer(c, xid, rpc::ErrorResp{error});
+    const auto usable = waitForLock(c, link, asked.flags, asked.lockTimeout);
+    if (!usable) return;
+    if (*usable == rpc::kNoError) link->device->lockedBy = link->id;
+    if (link)
+        log(c, link->device->rsrc, [&] {
+            return std::string("device_lock -> ") + (*usable ? "locked by another link" : "held");
+        });
+    answer(c, xid, rpc::ErrorResp{*usable});
 }
 
 void Server::deviceUnlock(Connection &c, uint32_t xid, net::XdrReader &in) {
@@ -620,28 +813,29 @@ void Server::deviceUnlock(Connection &c, uint32_t xid, net::XdrReader &in) {
         error = rpc::kInvalidLinkId;
     else if (link->device->lockedBy != link->id)
         error = rpc::kNoLockHeld;
-    else
-        link->device->lockedBy = 0;
     if (link) log(c, link->device->rsrc, [] { return std::string("device_unlock"); });
+    // Answered first: the waiters it lets in answer after it.
     answer(c, xid, rpc::ErrorResp{error});
+    if (error == rpc::kNoError) release(*link->device);
 }
 
 void Server::destroyLink(Connection &c, uint32_t xid, net::XdrReader &in) {
     rpc::LinkParms asked;
     if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
     Link *link = linkOf(c, asked.link);
-    if (link) {
-        log(c, link->device->rsrc, [&] { return "destroy_link " + std::to_string(asked.link); });
-        if (link->device->lockedBy == asked.link) link->device->lockedBy = 0;
-        links_.erase(asked.link);
-        c.links.erase(std::remove(c.links.begin(), c.links.end(), asked.link), c.links.end());
-    }
     answer(c, xid, rpc::ErrorResp{link ? rpc::kNoError : rpc::kInvalidLinkId});
+    if (!link) return;
+    log(c, link->device->rsrc, [&] { return "destroy_link " + std::to_string(asked.link); });
+    Device &device = *link->device;
+    c.messageBytes -= link->message.size();
+    links_.erase(asked.link);
+    c.links.erase(std::remove(c.links.begin(), c.links.end(), asked.link), c.links.end());
+    if (device.lockedBy == asked.link) release(device);
 }
 
 void Server::handleRaw(Connection &c) {
     // Each pass takes at least one byte out of the buffer: bounded by it.
-    while (!c.in.empty() && !c.closing) {
+    while (!c.in.empty() && !blocked(c)) {
         std::size_t length = 0;
         if (c.in[0] == '*') {
             const auto end = std::find(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(
@@ -662,31 +856,39 @@ void Server::handleRaw(Connection &c) {
             if (c.in.size() < length) return;
         }
         const std::span<const uint8_t> request(c.in.data(), length);
-        const auto reply = c.device->chassis->receive(request);
+        sim::Exchange exchange;
+        if (!serve(c, *c.device, request, exchange)) return;
         log(c, c.device->rsrc, [&] {
-            return describeRequest(request) + " -> " + std::to_string(reply ? reply->size() : 0) +
-                   " bytes";
+            return describeRequest(request) + " -> " +
+                   std::to_string(exchange.reply ? exchange.reply->size() : 0) + " bytes";
         });
-        if (reply) send(c, *reply);
         c.in.erase(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(length));
+        c.lastProgress = Clock::now();
+        if (!exchange.reply) continue;
+        if (exchange.delay.count() > 0) {
+            // The next request waits until this answer has gone, as it
+            // would on the chassis itself.
+            c.parked = Parked{std::move(*exchange.reply), Clock::now() + exchange.delay,
+                              Clock::now(), nullptr, ++parkings_};
+            return;
+        }
+        send(c, *exchange.reply);
     }
 }
 
 // Answers are queued and go out together once the bytes at hand are
 // handled: requests that came in one piece are answered in one piece.
 void Server::send(Connection &c, std::span<const uint8_t> bytes) {
-    if (c.out.size() + bytes.size() > kMaxPendingOutput) {
-        close(c);
-        return;
-    }
     c.out.insert(c.out.end(), bytes.begin(), bytes.end());
 }
 
 void Server::flushOutput(Connection &c) {
+    if (!c.fd) return;  // a local connection: the feeder takes it
     while (!c.out.empty()) {
         const ssize_t n = ::send(c.fd.get(), c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             c.out.erase(c.out.begin(), c.out.begin() + n);
+            c.lastProgress = Clock::now();
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
