@@ -9,7 +9,15 @@
 //   or ~/.config/korvax/resources.conf when XDG_CONFIG_HOME is unset.
 //
 // The file is read when the first resource-manager session opens (and
-// again after clearDeclared()); see sim/README.md for its format. A served
+// again after clearDeclared()); see sim/README.md for its format.
+//
+// Besides what is declared, viFindRsrc lists the instruments attached to
+// this machine: USB serial adapters (ttyUSB*, ttyACM*) and USBTMC devices,
+// and the on-board serial ports (ttyS*) only when asked to scan them all
+// (resource file: `serial-scan = all`; environment:
+// KORVAX_VISA_SERIAL_SCAN=all, or =named to leave them out whatever the
+// file says). An on-board port the file names (`[ASRL1::INSTR]`, a section
+// without a model) is listed as declared. A served
 // instrument lives until clearDeclared() or the end of the process, so its
 // state survives closing and reopening sessions, as a real instrument's
 // does. Simulated chassis are declared through visa-sim/simulation.h.
@@ -48,6 +56,17 @@ KORVAX_VISA_API std::shared_ptr<ServedInstrument> servedInstrument(const std::st
 KORVAX_VISA_API void clearDeclared();
 // Declared resource strings in the order viFindRsrc reports them.
 KORVAX_VISA_API std::vector<std::string> declaredResources();
+
+// Restricts what viFindRsrc lists to these resources, in this order (those
+// the search expression matches): a declared one as declared, any other
+// LAN (TCPIP INSTR or SOCKET), serial (ASRL) or USB resource as named, even
+// when nothing declares it; nothing else, and no port of this machine is
+// scanned. So a program that wants one chassis probes exactly that
+// resource. An empty list lifts the restriction; then, and until the first
+// call, the environment's KORVAX_VISA_ONLY (names separated by ';')
+// restricts the search the same way when it is set. Throws
+// std::invalid_argument for a name that is not a resource string.
+KORVAX_VISA_API void restrictSearch(std::vector<std::string> names);
 
 // Makes the served instrument of a resource-file section (one that is not
 // a bare real instrument); null when the section cannot be used, with the

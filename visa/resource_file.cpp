@@ -70,15 +70,29 @@ private:
             complain(n, "expected [resource string] or key = value");
             return;
         }
+        std::string key = lowerCase(trimmed(text.substr(0, eq)));
         if (!current_) {
-            complain(n, "key = value before the first [resource string]");
+            setting(n, key, lowerCase(trimmed(text.substr(eq + 1))));
             return;
         }
-        std::string key = lowerCase(trimmed(text.substr(0, eq)));
         if (std::any_of(current_->entries.begin(), current_->entries.end(),
                         [&](const ResourceFileEntry &e) { return e.key == key; }))
             complain(n, key + ": given twice");
         current_->entries.push_back({n, std::move(key), std::string(trimmed(text.substr(eq + 1)))});
+    }
+
+    // A setting of the library, before the first section.
+    void setting(int n, const std::string &key, const std::string &value) {
+        if (key != "serial-scan") {
+            complain(n, key + ": not a setting (before the first [resource string] only "
+                              "serial-scan may stand)");
+        } else if (out_.scanAllSerialPorts) {
+            complain(n, key + ": given twice");
+        } else if (value == "all" || value == "named") {
+            out_.scanAllSerialPorts = value == "all";
+        } else {
+            complain(n, key + ": expected all or named");
+        }
     }
 
     // A section whose keys all say how to reach a real instrument.

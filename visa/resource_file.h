@@ -14,12 +14,19 @@
 // other section declares a served instrument, and its keys are for the one
 // that serves it to read (see ServedSectionReader in builtin_visa.h).
 //
+// Settings of the library itself go before the first section:
+//
+//   serial-scan = all      list every on-board serial port (ttyS*) with a
+//                          UART behind it; "named" (the default) lists only
+//                          those the file names, USB serial adapters always
+//
 // Everything is checked; a section with any bad line is left out whole,
 // because an instrument that is half what the user wrote would mislead more
 // than a missing one.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +64,8 @@ struct ResourceFileSection {
 };
 
 struct ResourceFileContent {
+    // serial-scan: true for "all", false for "named", nullopt when not given.
+    std::optional<bool> scanAllSerialPorts;
     std::vector<InstrumentDeclaration> instruments;  // in file order
     std::vector<ResourceFileSection> served;         // in file order, problems included
     std::vector<ResourceFileProblem> problems;       // of everything else

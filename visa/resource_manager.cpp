@@ -75,6 +75,9 @@ struct Registry {
     std::vector<Declared> declared;
     std::map<std::string, ResourceLock> locks;  // by canonical name
     bool fileRead = false;
+    bool scanAllSerialPorts = false;  // the file's serial-scan
+    // restrictSearch's names; nullopt: none given (the environment's apply).
+    std::optional<std::vector<std::string>> restriction;
     ServedSectionReader servedReader;
 };
 
@@ -148,6 +151,7 @@ int loadFileLocked(Registry &r, const std::string &path, bool quietIfMissing) {
             reportIgnored(section, content.problems);
     }
     sortByLine(content.problems);
+    if (content.scanAllSerialPorts) r.scanAllSerialPorts = *content.scanAllSerialPorts;
     for (const auto &p : content.problems)
         std::fprintf(stderr, "korvaxvisa: %s:%d: %s\n", path.c_str(), p.line, p.message.c_str());
     int declared = 0;
@@ -257,6 +261,19 @@ void clearDeclared() {
     std::lock_guard guard(r.lock);
     r.declared.clear();
     r.fileRead = false;
+    r.scanAllSerialPorts = false;
+}
+
+void restrictSearch(std::vector<std::string> names) {
+    for (const auto &name : names)
+        if (!canonicalResourceName(name))
+            throw std::invalid_argument("\"" + name + "\" is not a VISA resource string");
+    Registry &r = registry();
+    std::lock_guard guard(r.lock);
+    if (names.empty())
+        r.restriction.reset();
+    else
+        r.restriction = std::move(names);
 }
 
 std::vector<std::string> declaredResources() {
@@ -278,11 +295,50 @@ int loadResourceFile(const std::string &path) {
 using namespace korvax::visa;
 
 // Instruments attached to this machine: serial ports, then USBTMC devices.
-static std::vector<std::string> hostResources() {
+static std::vector<std::string> hostResources(bool scanAllSerialPorts) {
+    bool onBoard = scanAllSerialPorts;
+    if (const char *scan = std::getenv("KORVAX_VISA_SERIAL_SCAN")) {
+        if (std::string_view(scan) == "all") onBoard = true;
+        if (std::string_view(scan) == "named") onBoard = false;
+    }
     const HostRoots roots = hostRoots();
-    std::vector<std::string> names = listSerialPorts(roots);
+    std::vector<std::string> names = listSerialPorts(roots, onBoard);
     for (auto &device : listUsbtmcDevices(roots)) names.push_back(std::move(device.rsrc));
     return names;
+}
+
+// The resources a search is restricted to, or nullopt for none: the
+// program's (restrictSearch), else the environment's.
+static std::optional<std::vector<std::string>> searchRestriction(const Registry &r) {
+    if (r.restriction) return r.restriction;
+    const char *only = std::getenv("KORVAX_VISA_ONLY");
+    if (!only) return std::nullopt;
+    std::vector<std::string> names;
+    for (std::string_view rest = only; !rest.empty();) {
+        const std::size_t semicolon = rest.find(';');
+        const std::string_view name = trimmed(rest.substr(0, semicolon));
+        rest = semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
+        if (name.empty()) continue;
+        if (canonicalResourceName(name))
+            names.emplace_back(name);
+        else
+            std::fprintf(stderr, "korvaxvisa: KORVAX_VISA_ONLY: \"%.*s\" is not a resource string\n",
+                         static_cast<int>(name.size()), name.data());
+    }
+    if (names.empty()) return std::nullopt;
+    return names;
+}
+
+// A named resource a restricted search lists: as declared, else as named
+// when this library reaches its interface without a declaration.
+static std::optional<std::string> restrictedName(Registry &r, const std::string &name) {
+    const auto parts = splitResourceName(name);
+    if (!parts) return std::nullopt;
+    if (const Declared *d = findDeclared(r, parts->canonical)) return d->standard;
+    const bool reachable = parts->interfaceType == VI_INTF_TCPIP ||
+                           parts->interfaceType == VI_INTF_ASRL || parts->interfaceType == VI_INTF_USB;
+    if (!reachable) return std::nullopt;
+    return standardResourceName(name);
 }
 
 VISA_EXPORT ViStatus viOpenDefaultRM(ViSession *vi) {
@@ -314,20 +370,28 @@ VISA_EXPORT ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViFindList *
     if (!pattern) return VI_ERROR_INV_EXPR;
 
     // Declared resources first, then the serial and USBTMC instruments
-    // attached to this machine; a port named in the file is listed once.
+    // attached to this machine; a port named in the file is listed once. A
+    // restricted search lists the named resources alone.
     // Searches see the standard spelling, as programs expect from any VISA:
     // "?*INSTR" finds a chassis declared as "GPIB0::7", and a serial port
     // declared in lower case is reported as ASRL.
     FindList found{sesn, {}, 1};
     std::set<std::string> listed;
-    for (const auto &d : r.declared)
-        if (pattern->matches(d.standard) && listed.insert(d.canonical).second)
-            found.names.push_back(d.standard);
-    for (const auto &name : hostResources()) {
-        const auto standard = standardResourceName(name);
-        const auto key = standard ? resourceKey(*standard) : std::nullopt;
-        if (key && pattern->matches(*standard) && listed.insert(*key).second)
-            found.names.push_back(*standard);
+    auto add = [&](const std::string &standard, const std::string &key) {
+        if (pattern->matches(standard) && listed.insert(key).second) found.names.push_back(standard);
+    };
+    if (const auto only = searchRestriction(r)) {
+        // Exactly the named resources: nothing else declared, no scan.
+        for (const auto &name : *only) {
+            const auto standard = restrictedName(r, name);
+            if (const auto key = standard ? resourceKey(*standard) : std::nullopt) add(*standard, *key);
+        }
+    } else {
+        for (const auto &d : r.declared) add(d.standard, d.canonical);
+        for (const auto &name : hostResources(r.scanAllSerialPorts)) {
+            const auto standard = standardResourceName(name);
+            if (const auto key = standard ? resourceKey(*standard) : std::nullopt) add(*standard, *key);
+        }
     }
     if (found.names.empty()) return VI_ERROR_RSRC_NFOUND;
     if (retCnt) *retCnt = static_cast<ViUInt32>(found.names.size());

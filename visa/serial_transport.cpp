@@ -113,7 +113,7 @@ std::optional<std::string> serialDevicePath(std::string_view rsrc, const HostRoo
     return roots.dev + "/ttyS" + std::to_string(*n - 1);
 }
 
-std::vector<std::string> listSerialPorts(const HostRoots &roots) {
+std::vector<std::string> listSerialPorts(const HostRoots &roots, bool onBoard) {
     struct Port {
         int family;  // ttyS, ttyUSB, ttyACM
         unsigned number;
@@ -127,7 +127,7 @@ std::vector<std::string> listSerialPorts(const HostRoots &roots) {
         for (int f = 0; f < static_cast<int>(kFamilies.size()); ++f) {
             const auto n = portNumber(name, kFamilies[static_cast<std::size_t>(f)]);
             if (!n) continue;
-            if (f == 0 && !hasUart(roots.sysfs, name)) break;
+            if (f == 0 && (!onBoard || !hasUart(roots.sysfs, name))) break;
             if (opensAsTerminal(it->path().string())) ports.push_back({f, *n, name});
             break;
         }

@@ -45,6 +45,10 @@ const FileCase kFileCases[] = {
      {}, {2}},
     {"unknown model", "[GPIB0::5::INSTR]\nmodel = RQ999\n", {}, {2}},
     {"key before any section", "model = RQ521\n[GPIB0::5::INSTR]\nmodel = RQ521\n", {"GPIB0::5::INSTR"}, {1}},
+    {"settings before the first section: serial-scan only, all or named, once",
+     "serial-scan = all\nserial-scan = named\nserial-scan = some\nbaud = 9600\n"
+     "[GPIB0::5::INSTR]\nmodel = RQ521\n",
+     {"GPIB0::5::INSTR"}, {2, 3, 4}},
     {"line that is neither", "[GPIB0::5::INSTR]\nmodel = RQ521\njust words\n", {}, {3}},
     {"malformed header", "[GPIB0::5::INSTR\nmodel = RQ521\n", {}, {1}},
     {"header that is not a resource string", "[bench one]\nmodel = RQ521\n", {}, {1}},
