@@ -29,7 +29,7 @@
 #include "errors.h"
 #include "grid.h"
 #include "models.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 
 // The firmware update that reports each acknowledged block; libKORVAX
 // exports it under this plain name for tools.

@@ -29,32 +29,9 @@ KORVAX_INTERNAL int32_t SendRecvMsgLock(uint32_t handle, const uint8_t *request,
 KORVAX_INTERNAL uint32_t checkSum(const uint8_t *data, uint64_t length);
 
 #ifdef __cplusplus
-namespace korvax {
+#include "base/command_numbers.h"
 
-// Command numbers of the binary protocol.
-enum Command : uint8_t {
-    kCmdSetSerial = 2,
-    kCmdGetControlMode = 5,
-    kCmdSetControlMode = 6,
-    kCmdSlotInfo = 8,
-    kCmdBoardDetect = 10,
-    kCmdVersion = 11,
-    kCmdLoopBackOrUpdate = 12,
-    kCmdSetIP = 13,
-    kCmdReset = 14,
-    kCmdRfCardKind = 17,
-    kCmdRelayState = 19,
-    kCmdSetGPIB = 20,
-    kCmdSetBaud = 21,
-    kCmdGetGPIB = 22,
-    kCmdGetBaud = 23,
-    kCmdGetIP = 24,
-    kCmdGetLANMode = 25,
-    kCmdSetCardSerialBase = 31,  // + slot 1..6
-    kCmdSetLANMode = 48,
-    kCmdCommVersion = 49,
-    kCmdRelayStateLarge = 67,
-};
+namespace korvax {
 
 // Little-endian payload word k of a frame (bytes 2k, 2k+1).
 inline void setWord(uint8_t *frame, int k, uint16_t value) {
