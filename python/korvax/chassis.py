@@ -254,6 +254,13 @@ def find() -> list[Found]:
     return _sessions.discover(None)
 
 
+def connect(*resources: str, timeout: int | None = None) -> list["Chassis"]:
+    """A Chassis for each resource, after one discovery of all of them (and of the chassis
+    already held). Raises KorvaxError for the first that did not connect."""
+    _sessions.discover(list(resources), timeout)
+    return [Chassis(resource, timeout=timeout) for resource in resources]
+
+
 def _text(buffer: ctypes.Array, start: int = 0, width: int | None = None) -> str:
     raw = bytes(buffer[start : start + width] if width else buffer[start:])
     return raw.split(b"\0", 1)[0].decode(errors="replace")

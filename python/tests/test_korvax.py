@@ -216,6 +216,9 @@ def test_two_chassis_in_one_with_and_a_later_find_keep_working():
     korvax.find()
     with pytest.raises(korvax.KorvaxError, match="a discovery after the end of its with block"):
         a.close("1!1")
+    # Or one discovery for the set the program asks for.
+    c, d = korvax.connect("TCPIP0::sim-rq520::INSTR", "TCPIP0::sim-rq522::INSTR")
+    assert (c.model, d.model) == ("RQ520", "RQ522")
 
 
 @pytest.mark.parametrize(
