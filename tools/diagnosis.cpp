@@ -63,6 +63,7 @@ std::string describe(const KORVAX_ProbeReport &r) {
     switch (r.outcome) {
     case KORVAX_PROBE_ACCEPTED: return "answered as " + model(r);
     case KORVAX_PROBE_BEYOND_LIMIT:
+        if (r.model == 0) return "not probed: listed beyond the five chassis a discovery keeps";
         return "answered as " + model(r) + ", beyond the five chassis a discovery keeps: not kept";
     case KORVAX_PROBE_OPEN_FAILED:
         if (r.status == kNotFound) return "could not be opened: connection refused, or no such instrument there" + status(r.status);
@@ -81,7 +82,7 @@ std::string describe(const KORVAX_ProbeReport &r) {
     case KORVAX_PROBE_NOT_OURS: return "answered '" + std::string(r.reply) + "': not our maker's identity";
     case KORVAX_PROBE_UNKNOWN_MODEL:
         return "answered '" + std::string(r.reply) + "': our maker, a model this library does not know (discovery stopped here)";
-    default: return "not probed: discovery had stopped before it";
+    default: return "not probed: discovery had stopped at a model it does not know";
     }
 }
 

@@ -114,8 +114,9 @@ KORVAX_API int32_t KORVAX_SetTimeout(uint32_t handle, uint32_t milliseconds);
 /** What discovery saw at one resource the VISA library listed. */
 typedef enum KORVAX_ProbeOutcome {
     KORVAX_PROBE_ACCEPTED = 0,      /**< answered as one of our models: KORVAX_Connect() takes it */
-    KORVAX_PROBE_BEYOND_LIMIT = 1,  /**< answered as one of our models after discovery had kept
-                                         KORVAX_MAX_CHASSIS (5) chassis: not kept */
+    KORVAX_PROBE_BEYOND_LIMIT = 1,  /**< listed after discovery had kept KORVAX_MAX_CHASSIS (5)
+                                         chassis: not kept; model is set when its probe (under way
+                                         by then) answered as one of ours, 0 when it was not probed */
     KORVAX_PROBE_OPEN_FAILED = 2,   /**< viOpen failed; status is VISA's (VI_ERROR_RSRC_NFOUND: the
                                          connection was refused or nothing is at that address;
                                          VI_ERROR_TMO: no answer while connecting) */
@@ -125,7 +126,7 @@ typedef enum KORVAX_ProbeOutcome {
     KORVAX_PROBE_NOT_OURS = 5,      /**< a reply that is not our maker's identity; reply holds it */
     KORVAX_PROBE_UNKNOWN_MODEL = 6, /**< our maker, a model this library does not know: discovery
                                          stopped there (KORVAX_ERR_NOT_SUPPORTED) */
-    KORVAX_PROBE_NOT_PROBED = 7     /**< never probed: discovery had stopped before it */
+    KORVAX_PROBE_NOT_PROBED = 7     /**< never probed: discovery had stopped at an unknown model */
 } KORVAX_ProbeOutcome;
 
 /** One resource of the last discovery and what happened there. */

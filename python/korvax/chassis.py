@@ -104,6 +104,8 @@ class ProbeReport:
         visa = f" (VISA status 0x{status:08X})" if self.status else ""
         if self.outcome == "accepted":
             return f"answered as {model_name(self.model_code)}"
+        if self.outcome == "beyond-limit" and not self.model_code:
+            return "not probed: listed beyond the five chassis a discovery keeps"
         if self.outcome == "beyond-limit":
             return f"answered as {model_name(self.model_code)}, beyond the five chassis a discovery keeps"
         if self.outcome == "open-failed" and status == _VI_ERROR_RSRC_NFOUND:
@@ -120,7 +122,7 @@ class ProbeReport:
             return f"answered {self.reply!r}: not our maker's identity"
         if self.outcome == "unknown-model":
             return f"answered {self.reply!r}: a model this library does not know"
-        return "not probed: discovery had stopped before it"
+        return "not probed: discovery had stopped at a model it does not know"
 
 
 def discovery_report() -> list[ProbeReport]:

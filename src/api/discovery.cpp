@@ -91,7 +91,7 @@ KORVAX_ProbeReport reportOf(std::string_view rsrc, const Identified *found, bool
     KORVAX_ProbeReport r{};
     copyText(r.resource, sizeof r.resource, rsrc);
     if (found == nullptr) {
-        r.outcome = KORVAX_PROBE_NOT_PROBED;
+        r.outcome = kept ? KORVAX_PROBE_NOT_PROBED : KORVAX_PROBE_BEYOND_LIMIT;
         return r;
     }
     r.status = found->status;
@@ -115,9 +115,9 @@ KORVAX_ProbeReport reportOf(std::string_view rsrc, const Identified *found, bool
 }
 
 // The report of a discovery that took resources 0 .. stop - 1 into account
-// (`kept` of them accepted) and ended there: after a model it does not know
-// nothing more is looked at; after the last chassis it keeps, the probes
-// already under way say what they found.
+// and ended there: after a model it does not know nothing more is looked
+// at; after the last chassis it keeps, the probes already under way say
+// what they found, and the resources not probed yet are beyond the limit.
 void publishReport(ResourceProber &prober, std::size_t stop, bool stoppedOnUnknown) {
     std::vector<KORVAX_ProbeReport> report;
     report.reserve(prober.size());
@@ -126,7 +126,9 @@ void publishReport(ResourceProber &prober, std::size_t stop, bool stoppedOnUnkno
         const Identified *found = i < stop ? &prober.result(i)
                                   : stoppedOnUnknown ? nullptr
                                                      : prober.finished(i);
-        const bool keep = i < stop && found->step == ProbeStep::Accepted && kept < KORVAX_MAX_CHASSIS;
+        // A resource nobody probed is beyond the limit, or after the stop.
+        const bool keep = found == nullptr ? stoppedOnUnknown
+                                           : i < stop && found->step == ProbeStep::Accepted;
         report.push_back(reportOf(prober.name(i), found, keep));
         if (report.back().outcome == KORVAX_PROBE_ACCEPTED) ++kept;
     }

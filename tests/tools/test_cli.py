@@ -31,7 +31,8 @@ def bench(tmp_path):
     """A resource file of chassis that live only as long as each korvax process, like a chassis
     someone else switched: korvax works from what it recorded."""
     conf = tmp_path / "resources.conf"
-    conf.write_text("[TCPIP0::bench::INSTR]\nmodel = RQ521\n\n[TCPIP0::wide::INSTR]\nmodel = RQ522\n")
+    conf.write_text("[TCPIP0::bench::INSTR]\nmodel = RQ521\ncontrol-mode = remote\n\n"
+                    "[TCPIP0::wide::INSTR]\nmodel = RQ522\n")
     return {"KORVAX_VISA_RESOURCES": str(conf), "KORVAX_STATE_DIR": str(tmp_path / "state")}
 
 
@@ -190,7 +191,7 @@ def test_every_command_answers_one_json_object(tmp_path):
     image.write_bytes(b"\x01" * 300)
     for args in (["find"], ["info"], ["close", "1!1"], ["open", "1!1"], ["clear"], ["scpi", "*IDN?"], ["show"],
                  ["selftest"], ["settings"], ["update", "--yes", str(image)], ["demo"]):
-        out = as_json("--sim", "RQ521", *args)
+        out = as_json("--sim", "RQ520", *args)
         assert out["simulated"] is True, args
 
 
