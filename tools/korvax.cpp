@@ -60,8 +60,8 @@ struct Failure {
 Failure refused(const std::string &during, int32_t code, std::string detail = "") {
     return {1, code, errorMessage(code), during, std::move(detail)};
 }
-Failure usage(std::string message, int32_t code = KORVAX_ERR_PARAMETER) {
-    return {2, code, std::move(message), "command line", ""};
+Failure usage(std::string message) {
+    return {2, KORVAX_ERR_PARAMETER, std::move(message), "command line", ""};
 }
 
 void check(int32_t status, const std::string &what) {

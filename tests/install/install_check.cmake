@@ -29,7 +29,7 @@ string(STRIP "${out}" libdir)
 if(NOT libdir MATCHES "^${prefix}/")
   message(FATAL_ERROR "pkg-config's libdir ${libdir} is not under ${prefix}")
 endif()
-run(${CC} ${SOURCE}/examples/switch_session.c ${flags} -Wl,-rpath,${libdir} -o ${WORK}/session-pkgconfig)
+run(${CC} ${SOURCE}/examples/switch_session.c ${flags} -o ${WORK}/session-pkgconfig)
 run(${WORK}/session-pkgconfig)
 message(STATUS "pkg-config build:\n${out}")
 
