@@ -694,10 +694,10 @@ void runSettings(const Options &o) {
         const std::string pad(14 - std::strlen(x.key), ' ');
         if (st < 0) {
             j[x.key] = nullptr;
-            text += x.key + pad + "(" + errorMessage(st) + ")\n";
+            text.append(x.key).append(pad).append("(" + errorMessage(st) + ")\n");
         } else {
             j[x.key] = v;
-            text += x.key + pad + v + "\n";
+            text.append(x.key).append(pad).append(v).append("\n");
         }
     }
     print(o, j, text);
@@ -715,7 +715,7 @@ void showProgress(uint64_t sent, uint64_t total, void *context) {
     p.sent = sent;
     if (p.terminal) {
         if (const auto text = p.line.update(sent, total, ProgressLine::Clock::now())) {
-            std::fputs(text->c_str(), stderr);
+            (void)std::fputs(text->c_str(), stderr);
             (void)std::fflush(stderr);
         }
         return;

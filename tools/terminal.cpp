@@ -26,7 +26,7 @@ std::string ProgressLine::render(uint64_t sent, uint64_t total, int width) {
     std::string pct = std::to_string(percent) + "%";
     pct.insert(0, 4 - pct.size(), ' ');
     const int room = std::max(width - 1, 1);
-    const std::string tail = total ? pct + " " + counts : counts;
+    std::string tail = total ? pct + " " + counts : counts;
     constexpr int kNarrowestBar = 10;
     const int bar = room - 3 - static_cast<int>(tail.size());
     if (total && bar >= kNarrowestBar) {
