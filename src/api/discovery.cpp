@@ -4,11 +4,13 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "api/operations.h"
+#include "korvax/extensions.h"
 #include "api/session_per_connect.h"
 #include "base/build_policy.h"
 #include "base/chassis_model.h"
@@ -75,6 +77,71 @@ void enterRecord(ChassisInfo &c, const Identified &found, std::string_view rsrc,
     enterModel(c, model);
 }
 
+// What the last discovery saw at each listed resource, for callers who want
+// to know why a chassis is not among those found.
+std::mutex reportLock;
+std::vector<KORVAX_ProbeReport> lastReport;
+
+void copyText(char *dst, std::size_t size, std::string_view src) {
+    const std::size_t n = std::min(src.size(), size - 1);
+    std::memcpy(dst, src.data(), n);
+    dst[n] = '\0';
+}
+
+KORVAX_ProbeReport reportOf(std::string_view rsrc, const Identified *found, bool kept) {
+    KORVAX_ProbeReport r{};
+    copyText(r.resource, sizeof r.resource, rsrc);
+    if (found == nullptr) {
+        r.outcome = kept ? KORVAX_PROBE_NOT_PROBED : KORVAX_PROBE_BEYOND_LIMIT;
+        return r;
+    }
+    r.status = found->status;
+    r.baudRate = found->baud;
+    copyText(r.reply, sizeof r.reply, found->reply);
+    Identity id;
+    const ChassisModel *row = parseIdentity(found->reply, id) ? modelNamed(id.model) : nullptr;
+    if (row != nullptr) r.model = row->code;
+    switch (found->step) {
+    case ProbeStep::Open: r.outcome = KORVAX_PROBE_OPEN_FAILED; break;
+    case ProbeStep::Write: r.outcome = KORVAX_PROBE_WRITE_FAILED; break;
+    case ProbeStep::Read: r.outcome = KORVAX_PROBE_NO_ANSWER; break;
+    case ProbeStep::Refused: r.outcome = KORVAX_PROBE_NOT_OURS; break;
+    case ProbeStep::Accepted:
+        r.outcome = row == nullptr ? KORVAX_PROBE_UNKNOWN_MODEL
+                    : kept         ? KORVAX_PROBE_ACCEPTED
+                                   : KORVAX_PROBE_BEYOND_LIMIT;
+        break;
+    }
+    return r;
+}
+
+// The report of a discovery that took resources 0 .. stop - 1 into account
+// and ended there: after a model it does not know nothing more is looked
+// at; after the last chassis it keeps, the probes already under way say
+// what they found, and the resources not probed yet are beyond the limit.
+void publishReport(ResourceProber &prober, std::size_t stop, bool stoppedOnUnknown) {
+    std::vector<KORVAX_ProbeReport> report;
+    report.reserve(prober.size());
+    uint32_t kept = 0;
+    for (std::size_t i = 0; i < prober.size(); ++i) {
+        const Identified *found = i < stop ? &prober.result(i)
+                                  : stoppedOnUnknown ? nullptr
+                                                     : prober.finished(i);
+        // A resource nobody probed is beyond the limit, or after the stop.
+        const bool keep = found == nullptr ? stoppedOnUnknown
+                                           : i < stop && found->step == ProbeStep::Accepted;
+        report.push_back(reportOf(prober.name(i), found, keep));
+        if (report.back().outcome == KORVAX_PROBE_ACCEPTED) ++kept;
+    }
+    std::lock_guard g(reportLock);
+    lastReport = std::move(report);
+}
+
+void clearReport() {
+    std::lock_guard g(reportLock);
+    lastReport.clear();
+}
+
 // Records from `first` on held chassis of an earlier discovery, whose
 // sessions went with its manager: forget them, so that neither their name
 // nor their handle (which a VISA may hand out again) reaches a closed or a
@@ -106,6 +173,7 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
     if constexpr (BuildPolicy::kSessionPerConnect) forgetDiscoveredChassis();
     if (const int32_t st = reopenManager(defaultRM); st < 0) {
         forgetRecordsFrom(0);
+        clearReport();
         return st;
     }
 
@@ -114,6 +182,7 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
     std::vector<std::string> names;
     if (!listResources(defaultRM, kExpression, names)) {
         forgetRecordsFrom(0);
+        clearReport();
         return 0;
     }
     const auto accepts = [](std::string_view reply) {
@@ -123,7 +192,8 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
     ResourceProber prober(defaultRM, std::move(names), accepts, probeThreads);
 
     uint32_t accepted = 0;
-    for (std::size_t i = 0; i < prober.size() && accepted < KORVAX_MAX_CHASSIS; ++i) {
+    std::size_t i = 0;
+    for (; i < prober.size() && accepted < KORVAX_MAX_CHASSIS; ++i) {
         const Identified &found = prober.result(i);
         if (found.session == 0) continue;
         Identity id;
@@ -135,6 +205,7 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
             // tells how many records this run wrote before it; they can be
             // connected. The caller's entries, as any output of a failed
             // call, are left alone.
+            publishReport(prober, i + 1, true);
             *count = accepted;
             forgetRecordsFrom(accepted);
             return KORVAX_ERR_NOT_SUPPORTED;
@@ -145,13 +216,20 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
             releaseIdentifiedSession(globalChassisInfo[accepted]);
         ++accepted;
     }
-    for (uint32_t i = 0; i < accepted; ++i) {
-        if (entries) std::memcpy(&entries[i], &globalChassisInfo[i], sizeof(RsrcEntry));
+    publishReport(prober, i, false);
+    for (uint32_t k = 0; k < accepted; ++k) {
+        if (entries) std::memcpy(&entries[k], &globalChassisInfo[k], sizeof(RsrcEntry));
     }
     *count = accepted;
     forgetRecordsFrom(accepted);
     std::atomic_ref<uint8_t>(first_findrsc).store(0, std::memory_order_release);
     return 0;
+}
+
+int32_t korvax::discoveryReport(uint32_t index, KORVAX_ProbeReport *report) {
+    std::lock_guard g(reportLock);
+    if (report != nullptr && index < lastReport.size()) *report = lastReport[index];
+    return static_cast<int32_t>(lastReport.size());
 }
 
 int32_t KORVAX_Connect(const char *rsrcName, uint32_t *handle) {

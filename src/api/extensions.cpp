@@ -12,6 +12,7 @@
 #include "base/chassis_model.h"
 #include "base/qmbase.h"
 #include "connection/chassis_lock.h"
+#include "connection/instrument_scan.h"
 
 using namespace korvax;
 
@@ -68,6 +69,26 @@ int32_t KORVAX_GetStoredState(uint32_t handle, int64_t subUnit, uint32_t *state,
 int32_t KORVAX_OnlineUpdateProgress(uint32_t handle, const char *path,
                                     KORVAX_UpdateProgress progress, void *context) {
     return OnlineUpdateWithProgress(handle, path, progress, context);
+}
+
+const char *KORVAX_ModelName(uint16_t model) {
+    const ChassisModel *m = findModel(model);
+    return m ? m->name.data() : "";
+}
+
+int32_t KORVAX_SetTimeout(uint32_t handle, uint32_t milliseconds) {
+    if (handle == 0) {
+        setSessionTimeout(milliseconds);
+        return 0;
+    }
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
+    const int32_t st = setTimeoutOf(c->vi, milliseconds);
+    return st < 0 ? st : 0;
+}
+
+int32_t KORVAX_GetDiscoveryReport(uint32_t index, KORVAX_ProbeReport *report) {
+    return discoveryReport(index, report);
 }
 
 const char *KORVAX_ErrorName(int64_t code) { return code == 0 ? "KORVAX_OK" : ErrorCodeName(code); }

@@ -70,11 +70,12 @@ int32_t query(ChassisInfo &c, uint8_t command, uint8_t argument, bool clearReply
 IdentityReply askIdentity(uint32_t session, char *reply, uint32_t room) {
     static constexpr char kIdn[] = "*IDN?\n";
     ViUInt32 count = 0;
-    if (visa::write(session, reinterpret_cast<ViConstBuf>(kIdn), sizeof kIdn - 1, &count) < 0)
-        return {WireStep::Write, 0};
+    if (const ViStatus st = visa::write(session, reinterpret_cast<ViConstBuf>(kIdn), sizeof kIdn - 1, &count);
+        st < 0)
+        return {WireStep::Write, 0, st};
     count = 0;
-    if (visa::read(session, reinterpret_cast<ViBuf>(reply), room, &count) < 0)
-        return {WireStep::Read, 0};
+    if (const ViStatus st = visa::read(session, reinterpret_cast<ViBuf>(reply), room, &count); st < 0)
+        return {WireStep::Read, 0, st};
     return {WireStep::None, count};
 }
 

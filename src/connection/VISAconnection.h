@@ -64,6 +64,7 @@ enum class WireStep { None, Write, Read };
 struct IdentityReply {
     WireStep failed;
     uint32_t count;
+    int32_t status = 0;  // VISA's status of the step that failed
 };
 IdentityReply askIdentity(uint32_t session, char *reply, uint32_t room);
 
