@@ -64,7 +64,9 @@ KORVAX_API int32_t KORVAX_GetGeometry(uint32_t handle, int64_t subUnit, KORVAX_G
 
 /** The state the library keeps for a sub-unit: the last state array the chassis acknowledged
  *  (KORVAX_OpMatrix(), the SCPI relay commands), all open after an acknowledged KORVAX_Clear()
- *  or KORVAX_Init(). A chassis cannot report its relays; this is what it was last told.
+ *  or KORVAX_Init(). A chassis cannot report its relays; this is what it was last told. A
+ *  discovery that finds the chassis again keeps it (by resource name, whatever record the chassis
+ *  lands in); a chassis new to the process starts all open.
  *  @param handle  chassis handle.
  *  @param subUnit sub-unit number (as KORVAX_OpMatrix() takes it).
  *  @param state   receives min(count, stateWords) words; may be null when count is 0.

@@ -66,9 +66,43 @@ void copyName(char (&dst)[KORVAX_RSRC_NAME_SIZE], std::string_view src) {
     std::memcpy(dst, src.data(), n);
 }
 
+// The relay state the library kept for each chassis of the last discovery,
+// by resource name. A chassis found again keeps it whatever record it lands
+// in; a record that now holds another chassis must not hand the previous
+// one's relays to it (the SCPI relay commands start from the kept state).
+struct KeptState {
+    char rsrcName[KORVAX_RSRC_NAME_SIZE];
+    uint32_t userState[3][KORVAX_USER_WORDS];
+};
+
+std::vector<KeptState> keptStates() {
+    std::vector<KeptState> kept(KORVAX_MAX_CHASSIS);
+    for (int i = 0; i < KORVAX_MAX_CHASSIS; ++i) {
+        std::memcpy(kept[i].rsrcName, globalChassisInfo[i].rsrcName, sizeof kept[i].rsrcName);
+        for (int u = 0; u < 3; ++u)
+            std::memcpy(kept[i].userState[u], globalChassisInfo[i].subUnits[u].userState,
+                        sizeof kept[i].userState[u]);
+    }
+    return kept;
+}
+
+void carryState(ChassisInfo &c, std::string_view rsrc, const std::vector<KeptState> &kept) {
+    const KeptState *same = nullptr;
+    for (const KeptState &k : kept)
+        if (k.rsrcName[0] != '\0' && std::string_view(k.rsrcName) == rsrc.substr(0, KORVAX_RSRC_NAME_SIZE - 1))
+            same = &k;
+    for (int u = 0; u < 3; ++u) {
+        uint32_t *state = c.subUnits[u].userState;
+        if (same) std::memcpy(state, same->userState[u], sizeof same->userState[u]);
+        else std::memset(state, 0, sizeof c.subUnits[u].userState);
+    }
+}
+
 void enterRecord(ChassisInfo &c, const Identified &found, std::string_view rsrc,
-                 std::string_view modelField, const ChassisModel &model) {
+                 std::string_view modelField, const ChassisModel &model,
+                 const std::vector<KeptState> &kept) {
     c.vi = found.session;
+    carryState(c, rsrc, kept);
     copyName(c.rsrcName, rsrc);
     std::memset(c.model, 0, sizeof c.model);
     std::memcpy(c.model, modelField.data(), modelField.size());
@@ -169,6 +203,7 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
     // starts on a record while it is rebuilt.
     const RegistryGuard registry;
     if (!registry) return registry.status();
+    const std::vector<KeptState> kept = keptStates();
     // A new manager closes every session of the previous discovery.
     if constexpr (BuildPolicy::kSessionPerConnect) forgetDiscoveredChassis();
     if (const int32_t st = reopenManager(defaultRM); st < 0) {
@@ -211,7 +246,7 @@ int32_t KORVAX_FindRsrc(RsrcEntry *entries, uint32_t *count) {
             return KORVAX_ERR_NOT_SUPPORTED;
         }
         prober.take(i);
-        enterRecord(globalChassisInfo[accepted], found, prober.name(i), id.model, *row);
+        enterRecord(globalChassisInfo[accepted], found, prober.name(i), id.model, *row, kept);
         if constexpr (BuildPolicy::kSessionPerConnect)
             releaseIdentifiedSession(globalChassisInfo[accepted]);
         ++accepted;
