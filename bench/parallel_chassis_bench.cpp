@@ -1,41 +1,47 @@
 // Switching rate of several chassis switched at once, each from a thread of
-// its own, against one chassis from one thread. Every chassis answers a
-// relay frame after 5 ms, about what a real one needs to operate its relays
-// (the scripted VISA waits outside its own lock, as a real VISA waits on
-// the wire). With a lock per chassis the rates add up; a lock shared by all
-// chassis and held over the wait would keep the total at one chassis's rate.
+// its own, against one chassis from one thread. The chassis are simulated
+// RQ521s of the built-in VISA library that answer every request after 5 ms
+// (resource-file key reply-delay-ms), about what a real chassis needs to
+// operate its relays; only the session that waits for a reply waits. With a
+// lock per chassis the rates add up; a lock shared by all chassis and held
+// over the wait would keep the total at one chassis's rate.
 //
-//   KORVAX_VISA_LIBRARY=build/lib/libkorvax_fakevisa.so build/bin/korvax_parallel_chassis_bench
+//   build/bin/korvax_parallel_chassis_bench
 #include <benchmark/benchmark.h>
+
+#include <stdlib.h>
 
 #include <array>
 #include <string>
 
 #include "KORVAX.h"
-#include "maps/KORVAX_common.h"
-#include "support/fake_chassis.h"
-#include "support/scripted_instrument.h"
+#include "visa-sim/simulation.h"
 
 namespace {
 
 constexpr int kChassis = 4;
-constexpr int kReplyDelayMs = 5;
+constexpr uint32_t kReplyDelayMs = 5;
 std::array<uint32_t, kChassis> handles{};
 
-// Four RQ521 chassis, sub-unit 0 identified, each answering after the delay.
+// Four simulated RQ521 chassis in remote control, sub-unit 0 identified and
+// initialised, and nothing else for discovery to probe.
 bool install() {
+    setenv("KORVAX_VISA_RESOURCES", "", 1);
+    std::array<std::string, kChassis> names;
     for (int i = 0; i < kChassis; ++i) {
-        const std::string rsrc = "TCPIP0::192.168.1." + std::to_string(10 + i) + "::INSTR";
-        const testsupport::FakeChassis f = i == 0 ? testsupport::installChassis(KORVAX_MODEL_RQ521, 0, rsrc)
-                                                  : testsupport::addChassis(KORVAX_MODEL_RQ521, i, rsrc);
-        f.res->responder = testsupport::instrument({});
-        int64_t opened = 0;
-        if (KORVAX_OpenSpecifiedCard(f.handle, 0, &opened) != 0) return false;
-        f.res->readDelayMs = kReplyDelayMs;
-        handles[i] = f.handle;
+        names[i] = "TCPIP0::bench-" + std::to_string(i) + "::INSTR";
+        korvax::sim::Config config = korvax::sim::Config::forModel(KORVAX_MODEL_RQ521);
+        config.controlMode = 1;
+        config.replyDelayMs = kReplyDelayMs;
+        korvax::visa::declareSimulated(names[i], config);
     }
-    InitPointInfo();
-    fakevisa::setLogging(false);
+    korvax::visa::restrictSearch({names.begin(), names.end()});
+    for (int i = 0; i < kChassis; ++i) {
+        int64_t opened = 0;
+        if (KORVAX_Connect(names[i].c_str(), &handles[i]) != 0 ||
+            KORVAX_OpenSpecifiedCard(handles[i], 0, &opened) != 0 || KORVAX_Init(handles[i], 0) != 0)
+            return false;
+    }
     return true;
 }
 
