@@ -14,6 +14,10 @@ pseudo-terminal nobody answers on. Timed, RUNS times each:
 - `korvax find`: a whole discovery, which also asks ttyS0 "*IDN?" at five
   baud rates and waits out the timeout at each.
 
+Both run with KORVAX_VISA_SERIAL_SCAN=all (the built-in VISA lists on-board
+ports only when asked to), so the whole discovery pays for ttyS0 and the
+direct session shows that it does not.
+
 Nothing but loopback and the pseudo-terminal is touched.
 """
 import os
@@ -77,6 +81,7 @@ def main() -> int:
                 "KORVAX_VXI11_PORTMAPPER_PORT": str(portmapper),
                 "KORVAX_VISA_RESOURCES": "",
                 "KORVAX_STATE_DIR": str(root / "state"),
+                "KORVAX_VISA_SERIAL_SCAN": "all",
             }
             env.pop("KORVAX_VISA_LIBRARY", None)
             env.pop("KORVAX_VISA_ONLY", None)
