@@ -24,7 +24,10 @@ deb() {
   [ -f "$1" ] || fail "no package $1"
   echo "$1"
 }
-runtime=$(deb libkorvax1) dev=$(deb libkorvax-dev) tools=$(deb korvax-tools)
+# One assignment a line: set -e sees only the last substitution of a line.
+runtime=$(deb libkorvax1)
+dev=$(deb libkorvax-dev)
+tools=$(deb korvax-tools)
 
 # Files and links of each package, without the leading ./usr/.
 for p in runtime dev tools; do
