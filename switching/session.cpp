@@ -1,0 +1,503 @@
+// Sessions and matrices: the core's plans carried out on the chassis, under
+// the record's write lock.
+#include <errno.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "KORVAX.h"
+#include "core/engine.h"
+#include "library_backend.h"
+#include "record.h"
+
+namespace korvax::switching {
+namespace detail {
+
+struct SessionState;
+
+struct MatrixState {
+    SessionState *session = nullptr;
+    const ChassisTopology *topology = nullptr;
+    std::unique_ptr<Backend> backend;
+    ChassisGeometry geometry;
+    std::unique_ptr<core::Layout> layout;
+    std::chrono::steady_clock::time_point lastFrame{};
+    std::unique_ptr<Matrix> facade;
+};
+
+struct SessionState {
+    Topology topology;
+    SessionOptions options;
+    std::unique_ptr<Record> record;
+    std::vector<std::unique_ptr<MatrixState>> matrices;
+    std::recursive_mutex mutex;
+};
+
+}  // namespace detail
+
+namespace {
+
+using detail::MatrixState;
+using detail::SessionState;
+using PlanFn = std::function<core::Plan(const core::State &)>;
+
+Error refusedError(const Verdict &v) { return Error(ErrorKind::Refused, v.message, 0, v.answer, v.rule); }
+
+core::State toCore(const Record::Snapshot &s) {
+    core::State out;
+    out.closed = s.closed;
+    for (const auto &p : s.paths) {
+        const auto a = core::parseNumberName(p.a), b = core::parseNumberName(p.b);
+        if (a && b) out.paths.push_back({*a, *b, p.crosspoints, p.route});
+    }
+    out.paths = core::livePaths(out);
+    return out;
+}
+
+std::vector<Record::StoredPath> toStored(const std::vector<core::PathRecord> &paths) {
+    std::vector<Record::StoredPath> out;
+    for (const auto &p : paths) out.push_back({core::numberName(p.a), core::numberName(p.b), p.crosspoints, p.route});
+    return out;
+}
+
+Path toPublic(const core::Layout &l, const core::PathRecord &p) {
+    return {l.name(p.a), l.name(p.b), p.crosspoints, p.route};
+}
+
+std::string fileName(const std::string &resource) {
+    std::string name;
+    for (char c : resource) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name + ".sub0";
+}
+
+// What the chassis holds when the record has never seen it: the per-resource
+// file the korvax command kept before the record existed (read once, every
+// line checked against the chassis), else what this process's library
+// last had acknowledged.
+std::set<Crosspoint> adoptedState(MatrixState &m, std::string &from) {
+    const auto folder = std::filesystem::path(m.session->record->path()).parent_path();
+    const auto file = folder / fileName(m.topology->resource);
+    std::error_code ec;
+    if (std::filesystem::exists(file, ec)) {
+        std::ifstream in(file);
+        if (!in) throw Error(ErrorKind::Record, file.string() + ": cannot be read");
+        std::set<Crosspoint> closed;
+        std::string line;
+        int number = 0;
+        while (std::getline(in, line)) {
+            ++number;
+            line.erase(0, line.find_first_not_of(" \t\r"));
+            line.erase(line.find_last_not_of(" \t\r") + 1);
+            if (line.empty()) continue;
+            const auto x = parseCrosspoint(line);
+            if (!x) throw Error(ErrorKind::Record, file.string() + ":" + std::to_string(number) + ": '" + line +
+                                                       "' is not a crosspoint ROW!COLUMN");
+            if (!m.layout->reachable(*x))
+                throw Error(ErrorKind::Record, file.string() + ":" + std::to_string(number) + ": crosspoint " + line +
+                                                   " is outside the chassis (rows 1 to " +
+                                                   std::to_string(m.layout->rows()) + ", columns 1 to " +
+                                                   std::to_string(m.layout->columns()) + ")");
+            closed.insert(*x);
+        }
+        if (in.bad()) throw Error(ErrorKind::Record, file.string() + ": cannot be read");
+        from = "adopted from " + file.string();
+        return closed;
+    }
+    from = "adopted from this process's library state";
+    return core::fromWords(m.backend->storedState(), m.geometry);
+}
+
+// The record's crosspoints that this chassis cannot hold (a card taken out
+// since) are forgotten: no frame could have closed them.
+std::set<Crosspoint> unreachable(const MatrixState &m, const std::set<Crosspoint> &closed) {
+    std::set<Crosspoint> out;
+    for (const Crosspoint &x : closed)
+        if (!m.layout->reachable(x)) out.insert(x);
+    return out;
+}
+
+core::State current(MatrixState &m) {
+    const auto snap = m.session->record->read(m.topology->resource);
+    if (!snap.known) {
+        std::string from;
+        core::State s;
+        s.closed = adoptedState(m, from);
+        return s;
+    }
+    core::State s = toCore(snap);
+    for (const Crosspoint &x : unreachable(m, s.closed)) s.closed.erase(x);
+    s.paths = core::livePaths(s);
+    return s;
+}
+
+core::State loadForWrite(MatrixState &m, Record::Writer &w) {
+    const std::string &rsrc = m.topology->resource;
+    const auto snap = w.snapshot(rsrc);
+    if (!snap.known) {
+        std::string from;
+        core::State s;
+        s.closed = adoptedState(m, from);
+        w.adopt(rsrc, m.geometry);
+        w.acknowledged(rsrc, {}, s.closed, false);
+        w.event({rsrc, "adopt", "", core::listText(s.closed), from});
+        return s;
+    }
+    core::State s = toCore(snap);
+    if (const auto gone = unreachable(m, s.closed); !gone.empty()) {
+        std::set<Crosspoint> kept = s.closed;
+        for (const Crosspoint &x : gone) kept.erase(x);
+        w.acknowledged(rsrc, s.closed, kept, false);
+        w.event({rsrc, "forget", core::listText(gone), "", "beyond the rows and cards the chassis has"});
+        s.closed = std::move(kept);
+        s.paths = core::livePaths(s);
+    }
+    return s;
+}
+
+Transaction describe(const MatrixState &m, const core::Plan &p) {
+    Transaction t;
+    t.chassis = m.topology->name;
+    t.verdict = p.verdict;
+    t.opening = p.opening;
+    t.closing = p.closing;
+    for (const auto &f : p.frames) t.frames.push_back({std::vector<Crosspoint>(f.begin(), f.end())});
+    for (const auto &path : p.after.paths) t.paths.push_back(toPublic(*m.layout, path));
+    return t;
+}
+
+void settle(const MatrixState &m) {
+    const auto until = m.lastFrame + std::chrono::milliseconds(m.topology->settleMs);
+    const auto now = std::chrono::steady_clock::now();
+    if (until > now) std::this_thread::sleep_for(until - now);
+}
+
+Transaction transact(MatrixState &m, const PlanFn &planFn, bool dry) {
+    std::lock_guard lock(m.session->mutex);
+    if (dry) return describe(m, planFn(current(m)));
+    const std::string &rsrc = m.topology->resource;
+    Transaction out;
+    std::optional<Error> failure;
+    m.session->record->write([&](Record::Writer &w) {
+        failure.reset();
+        const core::State before = loadForWrite(m, w);
+        const core::Plan p = planFn(before);
+        out = describe(m, p);
+        if (!p.verdict.possible()) throw refusedError(p.verdict);
+        Record::EventText ev{rsrc, p.what, core::listText(p.opening), core::listText(p.closing), "switched"};
+        std::set<Crosspoint> acknowledged = before.closed;
+        for (size_t i = 0; i < p.frames.size(); ++i) {
+            if (i > 0) settle(m);
+            const int32_t st = m.backend->send(core::toWords(p.frames[i], m.geometry));
+            if (st >= 0) {
+                w.acknowledged(rsrc, acknowledged, p.frames[i]);
+                acknowledged = p.frames[i];
+                m.lastFrame = std::chrono::steady_clock::now();
+                continue;
+            }
+            // The closing frame failed after the openings were switched:
+            // put back the state from before the transaction.
+            Rollback rollback = Rollback::None;
+            if (i > 0) {
+                const int32_t back = m.backend->send(core::toWords(before.closed, m.geometry));
+                m.lastFrame = std::chrono::steady_clock::now();
+                if (back >= 0) {
+                    w.acknowledged(rsrc, acknowledged, before.closed);
+                    acknowledged = before.closed;
+                    rollback = Rollback::Acknowledged;
+                } else {
+                    rollback = Rollback::Failed;
+                }
+            }
+            w.setPaths(rsrc, toStored(core::livePaths({acknowledged, before.paths})));
+            const std::string step = i == 0 ? "the first frame" : "the closing frame";
+            std::string text = "chassis " + m.topology->name + " (" + rsrc + "): " + step + " failed: " + statusText(st);
+            if (rollback == Rollback::Acknowledged) text += "; the state from before was sent again and acknowledged";
+            if (rollback == Rollback::Failed)
+                text += "; sending the state from before failed too: the chassis holds the openings only (" +
+                        (acknowledged.empty() ? std::string("nothing closed") : core::listText(acknowledged)) + ")";
+            ev.outcome = "failed: " + step + ": " + statusText(st) +
+                         (rollback == Rollback::Acknowledged ? "; rolled back"
+                          : rollback == Rollback::Failed     ? "; rollback failed"
+                                                             : "");
+            w.event(ev);
+            if (st == KORVAX_ERR_CLOSURE_LIMIT)
+                failure.emplace(ErrorKind::Refused, text, st, Answer::Limit,
+                                "chassis closure limit " + std::to_string(m.geometry.closureLimit), rollback);
+            else
+                failure.emplace(ErrorKind::Chassis, text, st, std::nullopt, std::string(), rollback);
+            return;
+        }
+        const auto stored = toStored(p.after.paths);
+        w.setPaths(rsrc, stored);
+        if (!p.frames.empty()) w.event(ev);
+        else if (before.paths != p.after.paths) {
+            ev.outcome = "recorded";
+            w.event(ev);
+        }
+    });
+    if (failure) throw *failure;
+    return out;
+}
+
+PlanFn changesPlan(const MatrixState &m, std::vector<Change> changes) {
+    return [&m, changes = std::move(changes)](const core::State &s) { return core::plan(*m.layout, s, changes); };
+}
+
+std::map<std::string, std::vector<core::Leg>, std::less<>> legsOn(const Topology &t, const std::string &chassis) {
+    std::map<std::string, std::vector<core::Leg>, std::less<>> out;
+    for (const Route &r : t.routes) {
+        std::vector<core::Leg> legs;
+        for (const RouteLeg &l : r.legs)
+            if (l.chassis == chassis) legs.push_back({l.a, l.b, r.name});
+        if (!legs.empty()) out.emplace(r.name, std::move(legs));
+    }
+    for (const Group &g : t.groups) {
+        std::vector<core::Leg> legs;
+        for (const auto &name : g.routes)
+            if (const auto it = out.find(name); it != out.end()) legs.insert(legs.end(), it->second.begin(), it->second.end());
+        if (!legs.empty()) out.emplace(g.name, std::move(legs));
+    }
+    return out;
+}
+
+std::string programName() {
+#ifdef __GLIBC__
+    return program_invocation_short_name;
+#else
+    return "korvax";
+#endif
+}
+
+// The chassis a route or group reaches, in the file's order.
+std::vector<MatrixState *> reachedBy(SessionState &s, std::string_view name) {
+    std::vector<MatrixState *> out;
+    for (auto &m : s.matrices)
+        if (m->layout->legs(name) != nullptr) out.push_back(m.get());
+    if (out.empty()) throw Error(ErrorKind::NotFound, "no route or group '" + std::string(name) + "' in " + s.topology.file);
+    return out;
+}
+
+std::vector<Transaction> routeAcross(SessionState &s, std::string_view name, Change::Kind kind, bool dry) {
+    std::lock_guard lock(s.mutex);
+    const Change change{kind, std::string(name), {}, {}};
+    const auto reached = reachedBy(s, name);
+    std::vector<Transaction> out;
+    // Every chassis's rules first, so that a refusal on a later chassis
+    // leaves the earlier ones untouched.
+    for (MatrixState *m : reached) {
+        out.push_back(transact(*m, changesPlan(*m, {change}), true));
+        if (!dry && !out.back().verdict.possible()) throw refusedError(out.back().verdict);
+    }
+    if (dry) return out;
+    out.clear();
+    std::vector<std::pair<MatrixState *, core::State>> done;
+    for (MatrixState *m : reached) {
+        try {
+            core::State before = current(*m);
+            out.push_back(transact(*m, changesPlan(*m, {change}), false));
+            done.emplace_back(m, std::move(before));
+        } catch (...) {
+            // Put the chassis already switched back as they were.
+            for (auto it = done.rbegin(); it != done.rend(); ++it) {
+                const core::State target = it->second;
+                try {
+                    transact(*it->first,
+                             [target, what = "undo " + std::string(name)](const core::State &now) {
+                                 return core::planTo(now, target, what);
+                             },
+                             false);
+                } catch (const Error &) {
+                    // The original failure is the one to report; the undo's
+                    // own failure is in the event log.
+                }
+            }
+            throw;
+        }
+    }
+    return out;
+}
+
+MatrixState &only(SessionState &s, std::string_view name) {
+    if (name.empty()) {
+        if (s.matrices.size() == 1) return *s.matrices.front();
+        std::string names;
+        for (const auto &m : s.matrices) names += (names.empty() ? "" : ", ") + m->topology->name;
+        throw Error(ErrorKind::NotFound, "the topology has several chassis (" + names + "): name one");
+    }
+    for (auto &m : s.matrices)
+        if (m->topology->name == name) return *m;
+    throw Error(ErrorKind::NotFound, "no chassis '" + std::string(name) + "' in " + s.topology.file);
+}
+
+}  // namespace
+
+// ---- Matrix ----------------------------------------------------------------
+
+const std::string &Matrix::name() const { return state_->topology->name; }
+const std::string &Matrix::resource() const { return state_->topology->resource; }
+const ChassisGeometry &Matrix::geometry() const { return state_->geometry; }
+const ChassisTopology &Matrix::topology() const { return *state_->topology; }
+std::string Matrix::rowName(int row) const { return state_->layout->name({true, row}); }
+std::string Matrix::columnName(int column) const { return state_->layout->name({false, column}); }
+
+Transaction Matrix::connect(std::string_view a, std::string_view b) {
+    return transact(*state_, changesPlan(*state_, {Change::connect(std::string(a), std::string(b))}), false);
+}
+Transaction Matrix::disconnect(std::string_view a, std::string_view b) {
+    return transact(*state_, changesPlan(*state_, {Change::disconnect(std::string(a), std::string(b))}), false);
+}
+Transaction Matrix::disconnectAll() { return transact(*state_, changesPlan(*state_, {Change::disconnectAll()}), false); }
+
+Verdict Matrix::canConnect(std::string_view a, std::string_view b) const {
+    std::lock_guard lock(state_->session->mutex);
+    return core::canConnect(*state_->layout, current(*state_), a, b);
+}
+
+Path Matrix::path(std::string_view a, std::string_view b) const {
+    std::lock_guard lock(state_->session->mutex);
+    const auto ra = state_->layout->resolve(a), rb = state_->layout->resolve(b);
+    if (!ra.channel) throw Error(ErrorKind::NotFound, ra.refusal.message);
+    if (!rb.channel) throw Error(ErrorKind::NotFound, rb.refusal.message);
+    for (const auto &p : current(*state_).paths)
+        if ((p.a == *ra.channel && p.b == *rb.channel) || (p.a == *rb.channel && p.b == *ra.channel))
+            return toPublic(*state_->layout, p);
+    throw Error(ErrorKind::NotFound, "no recorded path between " + state_->layout->name(*ra.channel) + " and " +
+                                         state_->layout->name(*rb.channel));
+}
+
+Transaction Matrix::setPath(std::string_view a, std::string_view b, std::span<const Crosspoint> crosspoints) {
+    const Change c = Change::setPath(std::string(a), std::string(b), {crosspoints.begin(), crosspoints.end()});
+    return transact(*state_, changesPlan(*state_, {c}), false);
+}
+
+std::vector<Transaction> Matrix::route(std::string_view name) {
+    return routeAcross(*state_->session, name, Change::Kind::RouteOn, false);
+}
+std::vector<Transaction> Matrix::routeOff(std::string_view name) {
+    return routeAcross(*state_->session, name, Change::Kind::RouteOff, false);
+}
+std::vector<Transaction> Matrix::routeOnly(std::string_view name) {
+    return routeAcross(*state_->session, name, Change::Kind::RouteOnly, false);
+}
+
+std::vector<std::string> Matrix::routes() const {
+    std::vector<std::string> out;
+    for (const Route &r : state_->session->topology.routes)
+        if (state_->layout->legs(r.name)) out.push_back(r.name);
+    return out;
+}
+
+Transaction Matrix::apply(std::span<const Change> changes) {
+    return transact(*state_, changesPlan(*state_, {changes.begin(), changes.end()}), false);
+}
+Transaction Matrix::dryRun(std::span<const Change> changes) const {
+    return transact(*state_, changesPlan(*state_, {changes.begin(), changes.end()}), true);
+}
+
+void Matrix::waitForDebounce() const { settle(*state_); }
+bool Matrix::isDebounced() const {
+    return std::chrono::steady_clock::now() >= state_->lastFrame + std::chrono::milliseconds(state_->topology->settleMs);
+}
+
+std::vector<std::vector<std::string>> Matrix::nets() const {
+    std::lock_guard lock(state_->session->mutex);
+    std::vector<std::vector<std::string>> out;
+    for (const auto &net : core::nets(current(*state_).closed)) {
+        std::vector<std::string> names;
+        for (const auto &c : net) names.push_back(state_->layout->name(c));
+        out.push_back(std::move(names));
+    }
+    return out;
+}
+
+std::vector<Crosspoint> Matrix::closed() const {
+    std::lock_guard lock(state_->session->mutex);
+    const auto s = current(*state_);
+    return {s.closed.begin(), s.closed.end()};
+}
+
+std::vector<Path> Matrix::paths() const {
+    std::lock_guard lock(state_->session->mutex);
+    std::vector<Path> out;
+    for (const auto &p : current(*state_).paths) out.push_back(toPublic(*state_->layout, p));
+    return out;
+}
+
+std::vector<Wear> Matrix::wear(size_t top) const {
+    std::lock_guard lock(state_->session->mutex);
+    std::vector<Wear> out;
+    for (const auto &w : state_->session->record->wear(resource(), top))
+        out.push_back({w.crosspoint, rowName(w.crosspoint.row), columnName(w.crosspoint.column), w.closures});
+    return out;
+}
+
+std::vector<Event> Matrix::events(size_t last) const {
+    std::lock_guard lock(state_->session->mutex);
+    return state_->session->record->events(resource(), last);
+}
+
+// ---- Session ---------------------------------------------------------------
+
+Session::Session(const std::string &topologyFile, SessionOptions options)
+    : Session(Topology::load(topologyFile.empty() ? Topology::defaultPath() : topologyFile), std::move(options)) {}
+
+Session::Session(Topology topology, SessionOptions options) : state_(std::make_unique<SessionState>()) {
+    SessionState &s = *state_;
+    s.topology = std::move(topology);
+    s.options = std::move(options);
+    if (!s.options.opener) s.options.opener = libraryOpener();
+    if (s.options.record.empty()) s.options.record = defaultRecordPath();
+    if (s.options.program.empty()) s.options.program = programName();
+    s.record = std::make_unique<Record>(s.options.record, s.options.busyTimeout, s.options.program);
+    std::vector<std::string> resources;
+    for (const auto &c : s.topology.chassis) resources.push_back(c.resource);
+    auto backends = s.options.opener->open(resources);
+    if (backends.size() != resources.size())
+        throw Error(ErrorKind::Chassis, "the chassis opener returned " + std::to_string(backends.size()) +
+                                            " chassis for " + std::to_string(resources.size()) + " resources");
+    for (size_t i = 0; i < resources.size(); ++i) {
+        auto m = std::make_unique<MatrixState>();
+        m->session = &s;
+        m->topology = &s.topology.chassis[i];
+        m->backend = std::move(backends[i]);
+        m->geometry = m->backend->geometry();
+        m->layout = std::make_unique<core::Layout>(*m->topology, m->geometry, legsOn(s.topology, m->topology->name));
+        m->facade.reset(new Matrix(m.get()));  // NOLINT(cppcoreguidelines-owning-memory): private constructor
+        s.matrices.push_back(std::move(m));
+    }
+}
+
+Session::~Session() = default;
+Session::Session(Session &&) noexcept = default;
+Session &Session::operator=(Session &&) noexcept = default;
+
+const Topology &Session::topology() const { return state_->topology; }
+Matrix &Session::matrix(std::string_view chassis) { return *only(*state_, chassis).facade; }
+
+std::vector<std::string> Session::chassisNames() const {
+    std::vector<std::string> out;
+    for (const auto &c : state_->topology.chassis) out.push_back(c.name);
+    return out;
+}
+
+std::vector<Transaction> Session::route(std::string_view name) {
+    return routeAcross(*state_, name, Change::Kind::RouteOn, false);
+}
+std::vector<Transaction> Session::routeOff(std::string_view name) {
+    return routeAcross(*state_, name, Change::Kind::RouteOff, false);
+}
+std::vector<Transaction> Session::routeOnly(std::string_view name) {
+    return routeAcross(*state_, name, Change::Kind::RouteOnly, false);
+}
+std::vector<Transaction> Session::dryRunRoute(std::string_view name, Change::Kind kind) const {
+    return routeAcross(*state_, name, kind, true);
+}
+
+const std::string &Session::recordPath() const { return state_->options.record; }
+
+std::string Session::defaultRecordPath() { return stateFolder() + "/switching.sqlite3"; }
+
+}  // namespace korvax::switching
