@@ -1,0 +1,135 @@
+/**
+ * @file korvax/switching.h
+ * @brief C interface of the switching engine (libkorvaxswitch.so.1), for
+ *        C programs and language bindings such as the Python package.
+ *
+ * The same engine as korvax/switching.hpp behind opaque handles: a session
+ * opens the chassis of a topology file; a matrix is one chassis of it.
+ * Every call returns a status: 0 (KORVAXSW_OK), a negative KORVAXSW_*
+ * status, or, for a failure of the chassis or the library, the library's
+ * own negative status (KORVAX_ERR_* or a VISA status).
+ *
+ * Calls that produce data (KORVAXSW_CanConnect(), KORVAXSW_Apply(),
+ * KORVAXSW_Query(), ...) leave it as JSON text in a result that belongs to
+ * the calling thread, read with KORVAXSW_Result() until the thread's next
+ * call. A failing call leaves {"error": {"kind": ..., "message": ...,
+ * "code": ..., "reason": ..., "rule": ..., "rollback": ...}} there instead,
+ * and its message in KORVAXSW_LastError(). The README's section
+ * "Switching by name" shows the shapes.
+ *
+ * Handles: calls on one session (and its matrices) are serialised inside;
+ * a matrix handle is valid until its session is closed.
+ */
+#ifndef KORVAX_SWITCHING_H
+#define KORVAX_SWITCHING_H
+
+#include <stdint.h>
+
+#define KORVAXSW_API __attribute__((visibility("default")))
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/** A session: the chassis of one topology, opened once. */
+typedef struct KORVAXSW_Session KORVAXSW_Session;
+/** One chassis of a session. */
+typedef struct KORVAXSW_Matrix KORVAXSW_Matrix;
+
+/** Statuses of the switching engine (the library's own codes are below -9999). */
+enum KORVAXSW_Status {
+    KORVAXSW_OK = 0,          /**< done */
+    KORVAXSW_REFUSED = -1,    /**< a rule refused; nothing was sent (KORVAXSW_LastAnswer()) */
+    KORVAXSW_NOT_FOUND = -2,  /**< no such channel, route, group, chassis or recorded path */
+    KORVAXSW_INVALID = -3,    /**< malformed argument: null pointer, bad JSON, bad crosspoint text */
+    KORVAXSW_TOPOLOGY = -4,   /**< the topology file cannot be read or is wrong */
+    KORVAXSW_RECORD = -5      /**< the SQLite record cannot be read or written */
+};
+
+/** Answers of KORVAXSW_CanConnect(), as "possible", "exists", ... in JSON. */
+enum KORVAXSW_Answer {
+    KORVAXSW_POSSIBLE = 0,
+    KORVAXSW_EXISTS = 1,
+    KORVAXSW_IN_USE = 2,
+    KORVAXSW_SOURCE_CONFLICT = 3,
+    KORVAXSW_EXCLUDED = 4,
+    KORVAXSW_LIMIT = 5,
+    KORVAXSW_UNSUPPORTED = 6
+};
+
+/** Route modes of KORVAXSW_Route() and KORVAXSW_DryRunRoute(). */
+enum KORVAXSW_RouteMode {
+    KORVAXSW_ROUTE_ON = 0,   /**< connect the route's legs (legs already connected are kept) */
+    KORVAXSW_ROUTE_OFF = 1,  /**< disconnect them */
+    KORVAXSW_ROUTE_ONLY = 2  /**< the route alone on its chassis: every other path opens */
+};
+
+/** Opens the chassis of a topology.
+ *  @param topology file name; null or "" for the default topology file.
+ *  @param record   SQLite record; null or "" for the default one in the state folder.
+ *  @param program  name for the event log; null or "" for the process's name.
+ *  @param session  receives the session.
+ *  @return 0, KORVAXSW_TOPOLOGY, KORVAXSW_RECORD, KORVAXSW_INVALID, or the library's status
+ *          for a chassis that cannot be opened. */
+KORVAXSW_API int32_t KORVAXSW_OpenSession(const char *topology, const char *record, const char *program,
+                                          KORVAXSW_Session **session);
+/** Closes a session (null is ignored); its matrix handles become invalid. */
+KORVAXSW_API void KORVAXSW_CloseSession(KORVAXSW_Session *session);
+/** The matrix of a chassis of the session; null or "" for the only chassis.
+ *  @return 0, KORVAXSW_NOT_FOUND, KORVAXSW_INVALID. */
+KORVAXSW_API int32_t KORVAXSW_GetMatrix(KORVAXSW_Session *session, const char *chassis, KORVAXSW_Matrix **matrix);
+
+/** Connects two channels (names, "R3"/"C17", or "chassis/NAME").
+ *  Result: the transaction. @return 0, KORVAXSW_REFUSED, KORVAXSW_NOT_FOUND, or a chassis status. */
+KORVAXSW_API int32_t KORVAXSW_Connect(KORVAXSW_Matrix *matrix, const char *a, const char *b);
+/** Opens the recorded path between two channels. Result: the transaction. */
+KORVAXSW_API int32_t KORVAXSW_Disconnect(KORVAXSW_Matrix *matrix, const char *a, const char *b);
+/** Opens every crosspoint of the chassis. Result: the transaction. */
+KORVAXSW_API int32_t KORVAXSW_DisconnectAll(KORVAXSW_Matrix *matrix);
+/** Whether two channels could be connected now.
+ *  @param answer receives a KORVAXSW_Answer; may be null. Result: the verdict.
+ *  @return 0 whatever the answer; KORVAXSW_INVALID; KORVAXSW_RECORD. */
+KORVAXSW_API int32_t KORVAXSW_CanConnect(KORVAXSW_Matrix *matrix, const char *a, const char *b, int32_t *answer);
+/** The recorded path between two channels. Result: the path. @return 0 or KORVAXSW_NOT_FOUND. */
+KORVAXSW_API int32_t KORVAXSW_GetPath(KORVAXSW_Matrix *matrix, const char *a, const char *b);
+/** Connects two channels through exactly these crosspoints ("1!48,5!48"). Result: the transaction. */
+KORVAXSW_API int32_t KORVAXSW_SetPath(KORVAXSW_Matrix *matrix, const char *a, const char *b,
+                                      const char *crosspoints);
+/** A route or group on, off or alone, on every chassis it spans.
+ *  Result: an array of transactions, one per chassis. */
+KORVAXSW_API int32_t KORVAXSW_Route(KORVAXSW_Session *session, const char *name, int32_t mode);
+/** What KORVAXSW_Route() would do; sends nothing. Result: an array of transactions. */
+KORVAXSW_API int32_t KORVAXSW_DryRunRoute(KORVAXSW_Session *session, const char *name, int32_t mode);
+/** Any mix of changes as one transaction, given as a JSON array, e.g.
+ *  [{"disconnect": ["DMM_HI", "DUT1"]}, {"connect": ["DMM_HI", "DUT2"]}, {"route": "power_dut3"}].
+ *  Result: the transaction. */
+KORVAXSW_API int32_t KORVAXSW_Apply(KORVAXSW_Matrix *matrix, const char *changes);
+/** What KORVAXSW_Apply() would do, with the rules' answer; sends nothing. Result: the transaction
+ *  (its "answer" says whether it would be refused). */
+KORVAXSW_API int32_t KORVAXSW_DryRun(KORVAXSW_Matrix *matrix, const char *changes);
+/** Waits until the chassis's settle time after this process's last frame has passed. */
+KORVAXSW_API int32_t KORVAXSW_WaitForDebounce(KORVAXSW_Matrix *matrix);
+/** 1 when the settle time after this process's last frame has passed, else 0. */
+KORVAXSW_API int32_t KORVAXSW_IsDebounced(KORVAXSW_Matrix *matrix);
+/** Reads the record or the topology. Result by what:
+ *  "closed" (crosspoints), "nets" (arrays of channel names), "paths", "wear" (count: most worn
+ *  first, 0 for all), "events" (count: the last ones), "info" (name, resource, geometry, channel
+ *  names, routes). @return 0, KORVAXSW_INVALID for another what, KORVAXSW_RECORD. */
+KORVAXSW_API int32_t KORVAXSW_Query(KORVAXSW_Matrix *matrix, const char *what, int64_t count);
+/** The session's topology file, record file, chassis names, routes and groups. Result: an object. */
+KORVAXSW_API int32_t KORVAXSW_SessionInfo(KORVAXSW_Session *session);
+
+/** Copies the calling thread's result text (cut to fit, always terminated).
+ *  @return the whole text's length without its NUL: call with size 0 to size the buffer. */
+KORVAXSW_API int64_t KORVAXSW_Result(char *buffer, uint64_t size);
+/** Copies the message of the calling thread's last failure ("" after a success).
+ *  @return the whole message's length. */
+KORVAXSW_API int64_t KORVAXSW_LastError(char *buffer, uint64_t size);
+/** The KORVAXSW_Answer of the calling thread's last refusal, -1 when the last call was not refused. */
+KORVAXSW_API int32_t KORVAXSW_LastAnswer(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KORVAX_SWITCHING_H */
