@@ -273,10 +273,23 @@ std::string programName() {
 
 // The chassis a route or group reaches, in the file's order.
 std::vector<MatrixState *> reachedBy(SessionState &s, std::string_view name) {
+    std::vector<std::string> routes;
+    if (const Route *r = s.topology.findRoute(name)) routes.push_back(r->name);
+    else if (const Group *g = s.topology.findGroup(name)) routes = g->routes;
+    else throw Error(ErrorKind::NotFound, "no route or group '" + std::string(name) + "' in " + s.topology.file);
     std::vector<MatrixState *> out;
-    for (auto &m : s.matrices)
-        if (m->layout->legs(name) != nullptr) out.push_back(m.get());
-    if (out.empty()) throw Error(ErrorKind::NotFound, "no route or group '" + std::string(name) + "' in " + s.topology.file);
+    for (const auto &c : s.topology.chassis) {
+        bool reached = false;
+        for (const auto &r : routes)
+            for (const RouteLeg &l : s.topology.findRoute(r)->legs) reached = reached || l.chassis == c.name;
+        if (!reached) continue;
+        const auto it = std::find_if(s.matrices.begin(), s.matrices.end(),
+                                     [&](const auto &m) { return m->topology->name == c.name; });
+        if (it == s.matrices.end())
+            throw Error(ErrorKind::NotFound, "'" + std::string(name) + "' reaches chassis " + c.name +
+                                                 ", which this session did not open");
+        out.push_back(it->get());
+    }
     return out;
 }
 
@@ -452,8 +465,17 @@ Session::Session(Topology topology, SessionOptions options) : state_(std::make_u
     if (s.options.record.empty()) s.options.record = defaultRecordPath();
     if (s.options.program.empty()) s.options.program = programName();
     s.record = std::make_unique<Record>(s.options.record, s.options.busyTimeout, s.options.program);
+    for (const auto &name : s.options.chassis)
+        if (!s.topology.findChassis(name))
+            throw Error(ErrorKind::NotFound, "no chassis '" + name + "' in " + s.topology.file);
+    std::vector<const ChassisTopology *> opened;
     std::vector<std::string> resources;
-    for (const auto &c : s.topology.chassis) resources.push_back(c.resource);
+    for (const auto &c : s.topology.chassis)
+        if (s.options.chassis.empty() ||
+            std::find(s.options.chassis.begin(), s.options.chassis.end(), c.name) != s.options.chassis.end()) {
+            opened.push_back(&c);
+            resources.push_back(c.resource);
+        }
     auto backends = s.options.opener->open(resources);
     if (backends.size() != resources.size())
         throw Error(ErrorKind::Chassis, "the chassis opener returned " + std::to_string(backends.size()) +
@@ -461,7 +483,7 @@ Session::Session(Topology topology, SessionOptions options) : state_(std::make_u
     for (size_t i = 0; i < resources.size(); ++i) {
         auto m = std::make_unique<MatrixState>();
         m->session = &s;
-        m->topology = &s.topology.chassis[i];
+        m->topology = opened[i];
         m->backend = std::move(backends[i]);
         m->geometry = m->backend->geometry();
         m->layout = std::make_unique<core::Layout>(*m->topology, m->geometry, legsOn(s.topology, m->topology->name));
@@ -479,7 +501,7 @@ Matrix &Session::matrix(std::string_view chassis) { return *only(*state_, chassi
 
 std::vector<std::string> Session::chassisNames() const {
     std::vector<std::string> out;
-    for (const auto &c : state_->topology.chassis) out.push_back(c.name);
+    for (const auto &m : state_->matrices) out.push_back(m->topology->name);
     return out;
 }
 

@@ -29,6 +29,7 @@
 #include "errors.h"
 #include "grid.h"
 #include "models.h"
+#include "switching_commands.h"
 #include "visa/simulation.h"
 
 // The firmware update that reports each acknowledged block; libKORVAX
@@ -771,6 +772,7 @@ int run(int argc, char **argv) {
 
 int main(int argc, char **argv) {
     try {
+        if (korvax::tools::isSwitchingCommand(argc, argv)) return korvax::tools::runSwitchingCommand(argc, argv);
         return korvax::tools::run(argc, argv);
     } catch (const std::exception &e) {
         std::cerr << "korvax: " << e.what() << "\n";

@@ -287,6 +287,7 @@ struct SessionOptions {
     std::shared_ptr<ChassisOpener> opener;  ///< null: libraryOpener()
     std::chrono::milliseconds busyTimeout{15000};  ///< longest wait for another process's
                                                    ///< transaction on the record
+    std::vector<std::string> chassis;  ///< open only these chassis of the topology; empty: all
 };
 
 class Session;
@@ -369,6 +370,7 @@ public:
     const Topology &topology() const;
     /** The chassis of that name; an empty name means the only chassis of the topology. */
     Matrix &matrix(std::string_view chassis = {});
+    /** Names of the chassis this session opened, in the file's order. */
     std::vector<std::string> chassisNames() const;
 
     /** Route or group on / off / only, across every chassis it spans (file order). When a

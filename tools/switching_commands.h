@@ -1,0 +1,14 @@
+// The korvax command's switching by name: `korvax [--topology FILE]
+// [--chassis NAME] connect A B`, `disconnect`, `can-connect`, `route`,
+// `paths`, `nets`, `wear`, `events`, and `show` labelled with channel names.
+#pragma once
+
+namespace korvax::tools {
+
+// True when the command line asks for switching by name: one of its
+// subcommands, or `--topology` with `show`.
+bool isSwitchingCommand(int argc, char **argv);
+// Runs it; returns the exit status (0 done, 1 refused or failed, 2 usage).
+int runSwitchingCommand(int argc, char **argv);
+
+}  // namespace korvax::tools
