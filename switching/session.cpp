@@ -3,6 +3,7 @@
 #include <errno.h>
 
 #include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -59,6 +60,7 @@ core::State toCore(const Record::Snapshot &s) {
 
 std::vector<Record::StoredPath> toStored(const std::vector<core::PathRecord> &paths) {
     std::vector<Record::StoredPath> out;
+    out.reserve(paths.size());
     for (const auto &p : paths) out.push_back({core::numberName(p.a), core::numberName(p.b), p.crosspoints, p.route});
     return out;
 }
@@ -179,9 +181,9 @@ Transaction transact(MatrixState &m, const PlanFn &planFn, bool dry) {
     if (dry) return describe(m, planFn(current(m)));
     const std::string &rsrc = m.topology->resource;
     Transaction out;
-    std::optional<Error> failure;
+    std::exception_ptr failure;
     m.session->record->write([&](Record::Writer &w) {
-        failure.reset();
+        failure = nullptr;
         const core::State before = loadForWrite(m, w);
         const core::Plan p = planFn(before);
         out = describe(m, p);
@@ -213,7 +215,7 @@ Transaction transact(MatrixState &m, const PlanFn &planFn, bool dry) {
             }
             w.setPaths(rsrc, toStored(core::livePaths({acknowledged, before.paths})));
             const std::string step = i == 0 ? "the first frame" : "the closing frame";
-            std::string text = "chassis " + m.topology->name + " (" + rsrc + "): " + step + " failed: " + statusText(st);
+            std::string text = core::cat("chassis ", m.topology->name, " (", rsrc, "): ", step, " failed: ", statusText(st));
             if (rollback == Rollback::Acknowledged) text += "; the state from before was sent again and acknowledged";
             if (rollback == Rollback::Failed)
                 text += "; sending the state from before failed too: the chassis holds the openings only (" +
@@ -224,10 +226,11 @@ Transaction transact(MatrixState &m, const PlanFn &planFn, bool dry) {
                                                              : "");
             w.event(ev);
             if (st == KORVAX_ERR_CLOSURE_LIMIT)
-                failure.emplace(ErrorKind::Refused, text, st, Answer::Limit,
-                                "chassis closure limit " + std::to_string(m.geometry.closureLimit), rollback);
+                failure = std::make_exception_ptr(Error(ErrorKind::Refused, text, st, Answer::Limit,
+                                                        "chassis closure limit " + std::to_string(m.geometry.closureLimit),
+                                                        rollback));
             else
-                failure.emplace(ErrorKind::Chassis, text, st, std::nullopt, std::string(), rollback);
+                failure = std::make_exception_ptr(Error(ErrorKind::Chassis, text, st, std::nullopt, std::string(), rollback));
             return;
         }
         const auto stored = toStored(p.after.paths);
@@ -238,7 +241,7 @@ Transaction transact(MatrixState &m, const PlanFn &planFn, bool dry) {
             w.event(ev);
         }
     });
-    if (failure) throw *failure;
+    if (failure) std::rethrow_exception(failure);
     return out;
 }
 
@@ -420,6 +423,7 @@ std::vector<std::vector<std::string>> Matrix::nets() const {
     std::vector<std::vector<std::string>> out;
     for (const auto &net : core::nets(current(*state_).closed)) {
         std::vector<std::string> names;
+        names.reserve(net.size());
         for (const auto &c : net) names.push_back(state_->layout->name(c));
         out.push_back(std::move(names));
     }

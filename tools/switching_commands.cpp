@@ -110,15 +110,16 @@ std::string showText(const Matrix &m, int width) {
 
 int terminalWidth() {
     if (const char *c = std::getenv("COLUMNS")) {
-        const int w = std::atoi(c);
-        if (w >= 20 && w <= 1000) return w;
+        char *end = nullptr;
+        const long w = std::strtol(c, &end, 10);
+        if (end != c && *end == '\0' && w >= 20 && w <= 1000) return static_cast<int>(w);
     }
     return 80;
 }
 
 std::string topologyFile(const Options &o) {
     if (!o.topology.empty()) return o.topology;
-    const std::string file = Topology::defaultPath();
+    std::string file = Topology::defaultPath();
     std::error_code ec;
     if (!std::filesystem::exists(file, ec))
         throw Usage{"no topology: give --topology FILE, or write " + file + " (see the README, \"Switching by name\")"};

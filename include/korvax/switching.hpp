@@ -115,7 +115,7 @@ public:
     /** The answer that refused, for ErrorKind::Refused. */
     std::optional<Answer> reason() const noexcept { return reason_; }
     /** The rule that refused (see Verdict::rule). */
-    const std::string &rule() const noexcept { return rule_; }
+    const std::string &rule() const noexcept { return *rule_; }
     /** For a transaction whose closing frame failed: what became of the chassis. */
     Rollback rollback() const noexcept { return rollback_; }
 
@@ -123,7 +123,7 @@ private:
     ErrorKind kind_;
     int32_t code_;
     std::optional<Answer> reason_;
-    std::string rule_;
+    std::shared_ptr<const std::string> rule_;  // shared: copying an exception must not throw
     Rollback rollback_;
 };
 

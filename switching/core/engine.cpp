@@ -101,9 +101,9 @@ std::vector<Violation> violations(const Layout &layout, const std::set<Crosspoin
         for (size_t i = 0; i < sources.size(); ++i)
             for (size_t j = i + 1; j < sources.size(); ++j) {
                 const std::string a = layout.name(sources[i]), b = layout.name(sources[j]);
-                out.push_back({Answer::SourceConflict, "S:" + numberName(sources[i]) + numberName(sources[j]), 0,
-                               refusal(Answer::SourceConflict, "sources " + a + ", " + b,
-                                       "the sources " + a + " and " + b + " would share a net", {a, b})});
+                out.push_back({Answer::SourceConflict, cat("S:", numberName(sources[i]), numberName(sources[j])), 0,
+                               refusal(Answer::SourceConflict, cat("sources ", a, ", ", b),
+                                       cat("the sources ", a, " and ", b, " would share a net"), {a, b})});
             }
         const auto &exclusions = layout.exclusions();
         for (size_t e = 0; e < exclusions.size(); ++e) {
@@ -116,10 +116,10 @@ std::vector<Violation> violations(const Layout &layout, const std::set<Crosspoin
                 for (size_t j = i + 1; j < inNet.size(); ++j) {
                     const std::string a = layout.name(inNet[i]), b = layout.name(inNet[j]);
                     out.push_back({Answer::Excluded,
-                                   "E" + std::to_string(e) + ":" + numberName(inNet[i]) + numberName(inNet[j]), 0,
-                                   refusal(Answer::Excluded, "exclusion " + joined(members),
-                                           "the exclusion [" + joined(members) + "] forbids " + a + " and " + b +
-                                               " in one net",
+                                   cat("E", std::to_string(e), ":", numberName(inNet[i]), numberName(inNet[j])), 0,
+                                   refusal(Answer::Excluded, cat("exclusion ", joined(members)),
+                                           cat("the exclusion [", joined(members), "] forbids ", a, " and ", b,
+                                               " in one net"),
                                            {a, b})});
                 }
         }
@@ -466,6 +466,7 @@ Layout::Layout(const ChassisTopology &topology, const ChassisGeometry &geometry,
     for (const auto &n : topology_.sources) sources_.insert(named(n));
     for (const auto &e : topology_.exclusions) {
         std::vector<Channel> members;
+        members.reserve(e.size());
         for (const auto &n : e) members.push_back(named(n));
         exclusions_.push_back(std::move(members));
     }

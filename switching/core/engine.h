@@ -125,6 +125,14 @@ std::vector<uint32_t> toWords(const std::set<Crosspoint> &closed, const ChassisG
 std::set<Crosspoint> fromWords(std::span<const uint32_t> words, const ChassisGeometry &g);
 
 std::string listText(const std::set<Crosspoint> &x);
+
+// Joins texts in one allocation (messages are built inside loops).
+template <class... Parts>
+std::string cat(const Parts &...parts) {
+    std::string out;
+    (out.append(std::string_view(parts)), ...);
+    return out;
+}
 std::string listText(std::span<const Crosspoint> x);
 
 }  // namespace korvax::switching::core

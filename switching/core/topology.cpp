@@ -87,16 +87,18 @@ void readNames(const Checker &ck, const toml::value &v, const std::string &key, 
         int n = 0;
         const auto [end, ec] = std::from_chars(k.data(), k.data() + k.size(), n);
         if (ec != std::errc{} || end != k.data() + k.size() || n < 1 || n > kMaxChannel)
-            ck.fail(*name, key + "." + k, std::string(rows ? "row" : "column") + " numbers run from 1 to " +
-                                              std::to_string(kMaxChannel));
-        const std::string text = ck.string(*name, key + "." + k);
+            ck.fail(*name, core::cat(key, ".", k),
+                    core::cat(rows ? "row" : "column", " numbers run from 1 to ", std::to_string(kMaxChannel)));
+        const std::string at = core::cat(key, ".", k);
+        const std::string text = ck.string(*name, at);
         if (!wellFormed(text))
-            ck.fail(*name, key + "." + k,
-                    "'" + text + "' is not a channel name (1 to 64 printable characters, no space, '/', ':', ',', quotes)");
+            ck.fail(*name, at,
+                    core::cat("'", text,
+                              "' is not a channel name (1 to 64 printable characters, no space, '/', ':', ',', quotes)"));
         const core::Channel c{rows, n};
         if (const auto numbered = parseNumberName(text); numbered && *numbered != c)
-            ck.fail(*name, key + "." + k, "'" + text + "' is the number name of another channel");
-        if (!all.emplace(text, c).second) ck.fail(*name, key + "." + k, "channel name '" + text + "' is used twice");
+            ck.fail(*name, at, core::cat("'", text, "' is the number name of another channel"));
+        if (!all.emplace(text, c).second) ck.fail(*name, at, core::cat("channel name '", text, "' is used twice"));
         names.emplace(n, text);
     }
 }
@@ -111,7 +113,7 @@ Topology Topology::parse(std::string_view text, const std::string &fileName) {
         root = toml::parse(in, fileName);
     } catch (const toml::syntax_error &e) {
         std::string first = e.what();
-        first = first.substr(0, first.find('\n'));
+        if (const auto nl = first.find('\n'); nl != std::string::npos) first.resize(nl);
         if (first.rfind("[error] ", 0) == 0) first.erase(0, 8);
         ck.fail(static_cast<int>(e.location().line()), "", first);
     }
@@ -133,7 +135,7 @@ Topology Topology::parse(std::string_view text, const std::string &fileName) {
         c.line = static_cast<int>(value->location().line());
         auto &all = channelsOf[name];
         for (const auto &[k, v] : inFileOrder(table)) {
-            const std::string at = key + "." + k;
+            const std::string at = core::cat(key, ".", k);
             if (k == "resource") {
                 c.resource = ck.string(*v, at);
                 if (c.resource.empty()) ck.fail(*v, at, "an empty resource string");
@@ -157,10 +159,12 @@ Topology Topology::parse(std::string_view text, const std::string &fileName) {
         }
         if (c.resource.empty()) ck.fail(*value, key, "no resource: add resource = \"TCPIP0::...::INSTR\"");
         // Lists of channels: names of this chassis, or R3 / C17.
+        const std::string chassisName = name;
         auto channel = [&](const toml::value &v, const std::string &at) {
-            const std::string n = ck.string(v, at);
+            std::string n = ck.string(v, at);
             if (all.count(n) == 0 && !parseNumberName(n))
-                ck.fail(v, at, "'" + n + "' is no channel of chassis " + name + " (names from rows and columns, or R3, C17)");
+                ck.fail(v, at, core::cat("'", n, "' is no channel of chassis ", chassisName,
+                                         " (names from rows and columns, or R3, C17)"));
             return n;
         };
         auto list = [&](const char *k, std::vector<std::string> &out) {
@@ -228,7 +232,7 @@ Topology Topology::parse(std::string_view text, const std::string &fileName) {
                 if (candidates.size() > 1) {
                     std::string names;
                     for (const auto &n : candidates) names += (names.empty() ? "" : ", ") + n;
-                    ck.fail(v, at, "'" + leg + "' could be on chassis " + names + ": write chassis/NAME");
+                    ck.fail(v, at, core::cat("'", leg, "' could be on chassis ", names, ": write chassis/NAME"));
                 }
                 r.legs.push_back({candidates.front(), ends[0], ends[1]});
             }
@@ -324,8 +328,8 @@ std::optional<Answer> parseAnswer(std::string_view word) {
 
 Error::Error(ErrorKind kind, const std::string &message, int32_t code, std::optional<Answer> reason, std::string rule,
              Rollback rollback)
-    : std::runtime_error(message), kind_(kind), code_(code), reason_(reason), rule_(std::move(rule)),
-      rollback_(rollback) {}
+    : std::runtime_error(message), kind_(kind), code_(code), reason_(reason),
+      rule_(std::make_shared<const std::string>(std::move(rule))), rollback_(rollback) {}
 
 Backend::~Backend() = default;
 ChassisOpener::~ChassisOpener() = default;
