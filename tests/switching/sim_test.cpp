@@ -71,6 +71,13 @@ columns = { 100 = "PROBE" }
     EXPECT_TRUE(visa::simulated("TCPIP0::sw-rq521::INSTR")->closedCrosspoints().empty());
 }
 
+// A program of the build beside this test (bin/), unless the environment
+// names it.
+std::string program(const char *variable, const char *name) {
+    if (const char *p = std::getenv(variable); p != nullptr && *p != '\0') return p;
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string();
+}
+
 // Runs the worker in a child process; returns its pid.
 pid_t spawn(const std::vector<std::string> &args, const std::string &resources) {
     const pid_t pid = ::fork();
@@ -101,8 +108,8 @@ int reap(pid_t pid, std::chrono::seconds limit) {
 }
 
 TEST_F(SimulatedChassis, TwoProcessesSwitchingOneChassisLoseNothing) {
-    const char *worker = std::getenv("KORVAX_SWITCH_WORKER");
-    ASSERT_NE(worker, nullptr);
+    const std::string worker = program("KORVAX_SWITCH_WORKER", "korvax_switch_worker");
+    setenv("KORVAX_SIM", program("KORVAX_SIM", "korvax-sim").c_str(), 1);
     korvax::testing::SimServer server("[TCPIP0::127.0.0.1::{raw}::SOCKET]\nmodel = RQ521\n", 1);
     const std::string resources = folder_ + "/resources.conf";
     std::ofstream(resources) << "[TCPIP0::127.0.0.1::INSTR]\nsocket-port = " << server.rawPort() << "\n";
