@@ -145,7 +145,8 @@ bool isSwitchingCommand(int argc, char **argv) {
     std::string first;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--topology" || a.rfind("--topology=", 0) == 0) topology = true;
+        if (a == "--topology" || a.rfind("--topology=", 0) == 0 || a == "--chassis" || a.rfind("--chassis=", 0) == 0)
+            topology = true;
         if (a == "--topology" || a == "--chassis" || a == "--record" || a == "--sim" || a == "--top" ||
             a == "--last") {
             ++i;  // its value

@@ -6,7 +6,7 @@
 namespace korvax::tools {
 
 // True when the command line asks for switching by name: one of its
-// subcommands, or `--topology` with `show`.
+// subcommands, or `show` with `--topology` or `--chassis`.
 bool isSwitchingCommand(int argc, char **argv);
 // Runs it; returns the exit status (0 done, 1 refused or failed, 2 usage).
 int runSwitchingCommand(int argc, char **argv);

@@ -25,6 +25,7 @@
 
 #include <stdint.h>
 
+/** Marks the functions libkorvaxswitch exports. */
 #define KORVAXSW_API __attribute__((visibility("default")))
 
 #ifdef __cplusplus
@@ -73,59 +74,114 @@ enum KORVAXSW_RouteMode {
  *          for a chassis that cannot be opened. */
 KORVAXSW_API int32_t KORVAXSW_OpenSession(const char *topology, const char *record, const char *program,
                                           KORVAXSW_Session **session);
-/** Closes a session (null is ignored); its matrix handles become invalid. */
+/** Closes a session; its matrix handles become invalid.
+ *  @param session the session; null is ignored. */
 KORVAXSW_API void KORVAXSW_CloseSession(KORVAXSW_Session *session);
-/** The matrix of a chassis of the session; null or "" for the only chassis.
+/** The matrix of a chassis of the session. Result: the chassis's geometry and names.
+ *  @param session the session.
+ *  @param chassis chassis name in the topology; null or "" for the only chassis.
+ *  @param matrix  receives the matrix handle.
  *  @return 0, KORVAXSW_NOT_FOUND, KORVAXSW_INVALID. */
 KORVAXSW_API int32_t KORVAXSW_GetMatrix(KORVAXSW_Session *session, const char *chassis, KORVAXSW_Matrix **matrix);
 
-/** Connects two channels (names, "R3"/"C17", or "chassis/NAME").
- *  Result: the transaction. @return 0, KORVAXSW_REFUSED, KORVAXSW_NOT_FOUND, or a chassis status. */
+/** Connects two channels. Result: the transaction.
+ *  @param matrix the chassis.
+ *  @param a      a channel: a name, "R3" / "C17", or "chassis/NAME".
+ *  @param b      the other channel.
+ *  @return 0, KORVAXSW_REFUSED (nothing sent), KORVAXSW_RECORD, or the library's status. */
 KORVAXSW_API int32_t KORVAXSW_Connect(KORVAXSW_Matrix *matrix, const char *a, const char *b);
-/** Opens the recorded path between two channels. Result: the transaction. */
+/** Opens the recorded path between two channels. Result: the transaction.
+ *  @param matrix the chassis.
+ *  @param a      a channel.
+ *  @param b      the other channel.
+ *  @return 0, KORVAXSW_NOT_FOUND when no path joins them, KORVAXSW_RECORD, or the library's status. */
 KORVAXSW_API int32_t KORVAXSW_Disconnect(KORVAXSW_Matrix *matrix, const char *a, const char *b);
-/** Opens every crosspoint of the chassis. Result: the transaction. */
+/** Opens every crosspoint of the chassis. Result: the transaction.
+ *  @param matrix the chassis.
+ *  @return 0, KORVAXSW_RECORD, or the library's status. */
 KORVAXSW_API int32_t KORVAXSW_DisconnectAll(KORVAXSW_Matrix *matrix);
-/** Whether two channels could be connected now.
- *  @param answer receives a KORVAXSW_Answer; may be null. Result: the verdict.
+/** Whether two channels could be connected now. Result: the verdict.
+ *  @param matrix the chassis.
+ *  @param a      a channel.
+ *  @param b      the other channel.
+ *  @param answer receives a KORVAXSW_Answer; may be null.
  *  @return 0 whatever the answer; KORVAXSW_INVALID; KORVAXSW_RECORD. */
 KORVAXSW_API int32_t KORVAXSW_CanConnect(KORVAXSW_Matrix *matrix, const char *a, const char *b, int32_t *answer);
-/** The recorded path between two channels. Result: the path. @return 0 or KORVAXSW_NOT_FOUND. */
+/** The recorded path between two channels. Result: the path.
+ *  @param matrix the chassis.
+ *  @param a      a channel.
+ *  @param b      the other channel.
+ *  @return 0 or KORVAXSW_NOT_FOUND. */
 KORVAXSW_API int32_t KORVAXSW_GetPath(KORVAXSW_Matrix *matrix, const char *a, const char *b);
-/** Connects two channels through exactly these crosspoints ("1!48,5!48"). Result: the transaction. */
+/** Connects two channels through exactly these crosspoints. Result: the transaction.
+ *  @param matrix      the chassis.
+ *  @param a           a channel.
+ *  @param b           the other channel.
+ *  @param crosspoints a chain from a to b, e.g. "1!48,5!48".
+ *  @return 0, KORVAXSW_REFUSED, KORVAXSW_INVALID for crosspoints that do not join a and b, or the
+ *          library's status. */
 KORVAXSW_API int32_t KORVAXSW_SetPath(KORVAXSW_Matrix *matrix, const char *a, const char *b,
                                       const char *crosspoints);
-/** A route or group on, off or alone, on every chassis it spans.
- *  Result: an array of transactions, one per chassis. */
+/** A route or group on, off or alone, on every chassis it spans (one transaction per chassis in the
+ *  file's order; chassis already switched are put back when a later one fails).
+ *  Result: an array of transactions.
+ *  @param session the session.
+ *  @param name    route or group of the topology.
+ *  @param mode    a KORVAXSW_RouteMode.
+ *  @return 0, KORVAXSW_REFUSED, KORVAXSW_NOT_FOUND, or the library's status. */
 KORVAXSW_API int32_t KORVAXSW_Route(KORVAXSW_Session *session, const char *name, int32_t mode);
-/** What KORVAXSW_Route() would do; sends nothing. Result: an array of transactions. */
+/** What KORVAXSW_Route() would do; sends nothing. Result: an array of transactions.
+ *  @param session the session.
+ *  @param name    route or group of the topology.
+ *  @param mode    a KORVAXSW_RouteMode.
+ *  @return 0 (refusals are in the transactions' "answer"), KORVAXSW_NOT_FOUND. */
 KORVAXSW_API int32_t KORVAXSW_DryRunRoute(KORVAXSW_Session *session, const char *name, int32_t mode);
-/** Any mix of changes as one transaction, given as a JSON array, e.g.
- *  [{"disconnect": ["DMM_HI", "DUT1"]}, {"connect": ["DMM_HI", "DUT2"]}, {"route": "power_dut3"}].
- *  Result: the transaction. */
+/** Any mix of changes as one break-before-make transaction. Result: the transaction.
+ *  @param matrix  the chassis.
+ *  @param changes a JSON array, e.g. [{"disconnect": ["DMM_HI", "DUT1"]},
+ *                 {"connect": ["DMM_HI", "DUT2"]}, {"route": "power_dut3"}]; the keys are connect,
+ *                 disconnect, disconnect_all, route, route_off, route_only, close, open, set_path.
+ *  @return 0, KORVAXSW_REFUSED, KORVAXSW_NOT_FOUND, KORVAXSW_INVALID, or the library's status. */
 KORVAXSW_API int32_t KORVAXSW_Apply(KORVAXSW_Matrix *matrix, const char *changes);
-/** What KORVAXSW_Apply() would do, with the rules' answer; sends nothing. Result: the transaction
- *  (its "answer" says whether it would be refused). */
+/** What KORVAXSW_Apply() would do, with the rules' answer; sends nothing.
+ *  Result: the transaction (its "answer" says whether it would be refused).
+ *  @param matrix  the chassis.
+ *  @param changes as for KORVAXSW_Apply().
+ *  @return 0, KORVAXSW_NOT_FOUND, KORVAXSW_INVALID. */
 KORVAXSW_API int32_t KORVAXSW_DryRun(KORVAXSW_Matrix *matrix, const char *changes);
-/** Waits until the chassis's settle time after this process's last frame has passed. */
+/** Waits until the chassis's settle time after this process's last frame has passed.
+ *  @param matrix the chassis.
+ *  @return 0 or KORVAXSW_INVALID. */
 KORVAXSW_API int32_t KORVAXSW_WaitForDebounce(KORVAXSW_Matrix *matrix);
-/** 1 when the settle time after this process's last frame has passed, else 0. */
+/** Whether the settle time after this process's last frame has passed.
+ *  @param matrix the chassis.
+ *  @return 1 when it has, 0 when not, KORVAXSW_INVALID for a null handle. */
 KORVAXSW_API int32_t KORVAXSW_IsDebounced(KORVAXSW_Matrix *matrix);
-/** Reads the record or the topology. Result by what:
- *  "closed" (crosspoints), "nets" (arrays of channel names), "paths", "wear" (count: most worn
- *  first, 0 for all), "events" (count: the last ones), "info" (name, resource, geometry, channel
- *  names, routes). @return 0, KORVAXSW_INVALID for another what, KORVAXSW_RECORD. */
+/** Reads the record or the topology.
+ *  @param matrix the chassis.
+ *  @param what   "closed" (crosspoints), "nets" (arrays of channel names), "paths", "wear" (most
+ *                worn first), "events" (the last ones), "info" (name, resource, geometry, channel
+ *                names, routes).
+ *  @param count  for "wear" and "events": how many (0: every worn relay / the last 50).
+ *  @return 0, KORVAXSW_INVALID for another what, KORVAXSW_RECORD. */
 KORVAXSW_API int32_t KORVAXSW_Query(KORVAXSW_Matrix *matrix, const char *what, int64_t count);
-/** The session's topology file, record file, chassis names, routes and groups. Result: an object. */
+/** The session's topology file, record file, chassis names, routes and groups. Result: an object.
+ *  @param session the session.
+ *  @return 0 or KORVAXSW_INVALID. */
 KORVAXSW_API int32_t KORVAXSW_SessionInfo(KORVAXSW_Session *session);
 
 /** Copies the calling thread's result text (cut to fit, always terminated).
+ *  @param buffer receives the text; may be null when size is 0.
+ *  @param size   bytes available at buffer.
  *  @return the whole text's length without its NUL: call with size 0 to size the buffer. */
 KORVAXSW_API int64_t KORVAXSW_Result(char *buffer, uint64_t size);
 /** Copies the message of the calling thread's last failure ("" after a success).
+ *  @param buffer receives the message; may be null when size is 0.
+ *  @param size   bytes available at buffer.
  *  @return the whole message's length. */
 KORVAXSW_API int64_t KORVAXSW_LastError(char *buffer, uint64_t size);
-/** The KORVAXSW_Answer of the calling thread's last refusal, -1 when the last call was not refused. */
+/** The answer of the calling thread's last refusal.
+ *  @return a KORVAXSW_Answer, or -1 when the last call was not refused. */
 KORVAXSW_API int32_t KORVAXSW_LastAnswer(void);
 
 #ifdef __cplusplus
