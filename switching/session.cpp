@@ -413,8 +413,16 @@ Transaction Matrix::dryRun(std::span<const Change> changes) const {
     return transact(*state_, changesPlan(*state_, {changes.begin(), changes.end()}), true);
 }
 
-void Matrix::waitForDebounce() const { settle(*state_); }
+void Matrix::waitForDebounce() const {
+    std::chrono::steady_clock::time_point until;
+    {
+        std::lock_guard lock(state_->session->mutex);
+        until = state_->lastFrame + std::chrono::milliseconds(state_->topology->settleMs);
+    }
+    std::this_thread::sleep_until(until);
+}
 bool Matrix::isDebounced() const {
+    std::lock_guard lock(state_->session->mutex);
     return std::chrono::steady_clock::now() >= state_->lastFrame + std::chrono::milliseconds(state_->topology->settleMs);
 }
 

@@ -558,6 +558,12 @@ Plan plan(const Layout &layout, const State &before, std::span<const Change> cha
     }
     Plan moved = planTo(before, p.state(), out.what);
     moved.verdict.path = changes.size() == 1 && changes[0].kind == Change::Kind::Connect ? p.lastPath : moved.closing;
+    // Disconnecting everything is how a user puts a chassis of unknown state
+    // right (after a program that bypassed the record): its frame goes out
+    // even when the record says nothing is closed.
+    const bool all = std::any_of(changes.begin(), changes.end(),
+                                 [](const Change &c) { return c.kind == Change::Kind::DisconnectAll; });
+    if (all && moved.frames.empty()) moved.frames.push_back(moved.after.closed);
     return moved;
 }
 

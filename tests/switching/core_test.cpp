@@ -192,6 +192,8 @@ TEST(Plan, BreakBeforeMakeAndRulesOnTheFinalState) {
          Answer::Possible, {xs({{6, 7}})}},
         {"disconnect all", {{"DMM_HI", "DUT1"}, {"DMM_HI", "SCOPE"}}, {Change::disconnectAll()}, Answer::Possible,
          {xs({})}},
+        {"disconnect all with nothing recorded still sends its frame", {}, {Change::disconnectAll()},
+         Answer::Possible, {xs({})}},
         {"by number", {{"R6", "C7"}}, {Change::open({{6, 7}}), Change::close({{8, 9}})}, Answer::Possible,
          {xs({}), xs({{8, 9}})}},
         {"an explicit path", {}, {Change::setPath("DMM_HI", "SCOPE", {{1, 48}, {5, 48}})}, Answer::Possible,
