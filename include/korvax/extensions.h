@@ -87,18 +87,23 @@ typedef void (*KORVAX_UpdateProgress)(uint64_t sent, uint64_t total, void *conte
 KORVAX_API int32_t KORVAX_OnlineUpdateProgress(uint32_t handle, const char *path,
                                                KORVAX_UpdateProgress progress, void *context);
 
-/** Name of a status code as this header spells it, e.g. "KORVAX_ERR_HANDLE" for -10023;
- *  "KORVAX_OK" for 0; "" for any other code (VISA statuses included). Never null; static text. */
+/** Name of a status code as this header spells it.
+ *  @param code a status of the library.
+ *  @return e.g. "KORVAX_ERR_HANDLE" for -10023; "KORVAX_OK" for 0; "" for any other code (VISA
+ *          statuses included). Never null; static text. */
 KORVAX_API const char *KORVAX_ErrorName(int64_t code);
 
-/** How many resources discovery probes at once: 1 (one after another) to 32 (the default).
+/** How many resources discovery probes at once.
  *  The outcome of a discovery is the same either way. Takes effect at the next discovery.
+ *  @param threads 1 (one after another) to 32 (the default).
  *  @return the value now in force (the argument, clamped to 1..32). */
 KORVAX_API uint32_t KORVAX_SetDiscoveryThreads(uint32_t threads);
 
 /** Replaces the library's waits (the settle times of control-mode changes, restarts and LAN-mode
- *  changes, in whole seconds) by a call of hook, which returns the seconds it did not wait (0).
- *  For tests and simulations, where no settle time needs to pass; null sleeps for real again. */
+ *  changes, in whole seconds) by a call of hook. For tests and simulations, where no settle time
+ *  needs to pass.
+ *  @param hook called with the seconds to wait; returns the seconds it did not wait (0). Null
+ *              sleeps for real again. */
 KORVAX_API void KORVAX_SetSleepHook(uint32_t (*hook)(uint32_t seconds));
 
 #ifdef __cplusplus
