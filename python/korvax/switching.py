@@ -22,6 +22,7 @@ import ctypes
 import enum
 import json
 import os
+import sys
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Iterable, Iterator, Sequence
@@ -303,7 +304,7 @@ class Session:
             "KORVAXSW_OpenSession",
             _text(os.fspath(topology)) if topology is not None else None,
             _text(os.fspath(record)) if record is not None else None,
-            _text(program or "python"),
+            _text(program or "python " + os.path.basename(sys.argv[0] if sys.argv and sys.argv[0] else "-")),
             ctypes.byref(handle),
         )
         self._handle: ctypes.c_void_p | None = handle
