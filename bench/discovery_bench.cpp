@@ -32,7 +32,7 @@
 #include "api/operations.h"
 #include "support/host_support.h"
 #include "support/sim_server.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "minimal_client.h"
 #include "support/sim_server.h"
 #include "visa/net/socket_io.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 #include "visa/visa.h"
 
 namespace {
@@ -51,6 +51,9 @@ uint32_t connectRq522(bool socket) {
         visa::declareInstrument("TCPIP0::127.0.0.1::INSTR", 0, s.raw);
     else
         visa::declareInstrument("TCPIP0::127.0.0.1::INSTR", s.portmapper);
+    // The discovery before each case probes this chassis alone, never the
+    // machine's own ports.
+    visa::restrictSearch({"TCPIP0::127.0.0.1::INSTR"});
     RsrcEntry found[KORVAX_MAX_CHASSIS]{};
     uint32_t count = 0;
     uint32_t handle = 0;

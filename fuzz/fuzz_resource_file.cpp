@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "sim/chassis.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string_view text(reinterpret_cast<const char *>(data), size);

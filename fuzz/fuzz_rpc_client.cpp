@@ -12,6 +12,7 @@
 #include <span>
 
 #include "visa/net/oncrpc.h"
+#include "visa/net/vxi11.h"
 
 using namespace korvax::net;
 
@@ -23,26 +24,32 @@ bool inside(std::span<const uint8_t> part, const Bytes &whole) {
 }
 
 void decodeBodies(const Bytes &record, std::span<const uint8_t> body) {
-    {  // GETPORT
+    {
         XdrReader in(body);
-        in.u32();
+        portmap::PortAnswer answer;
+        decode(in, answer);
     }
-    {  // create_link: error, link id, abort port, largest write
+    {
         XdrReader in(body);
-        for (int i = 0; i < 4; ++i) in.u32();
+        vxi11::CreateLinkResp answer;
+        decode(in, answer);
     }
-    {  // device_write and device_readstb: error and one word
+    {
         XdrReader in(body);
-        in.u32();
-        in.u32();
+        vxi11::WriteResp answer;
+        decode(in, answer);
     }
-    {  // device_read: error, reason, data of at most the size asked for
+    {
+        XdrReader in(body);
+        vxi11::ReadStbResp answer;
+        decode(in, answer);
+    }
+    {  // device_read: data of at most the size asked for, inside the record
         const std::size_t asked = body.size() % 97;
         XdrReader in(body);
-        in.u32();
-        in.u32();
-        const auto data = in.opaque(asked);
-        if (data.size() > asked || !inside(data, record)) std::abort();
+        vxi11::ReadResp answer;
+        decode(in, answer, asked);
+        if (answer.data.size() > asked || !inside(answer.data, record)) std::abort();
         if (!inside(in.rest(), record)) std::abort();
     }
 }

@@ -15,6 +15,7 @@
 #include <span>
 
 #include "sim/server/server.h"
+#include "visa/net/vxi11.h"
 
 using namespace korvax;
 using Kind = simserver::Server::Kind;
@@ -44,10 +45,7 @@ void checkUnlocked(simserver::Server &server, const char *device) {
     net::XdrWriter call;
     net::writeCall(call, {7, net::vxi11::kCoreProgram, net::vxi11::kCoreVersion,
                           net::vxi11::kCreateLink});
-    call.i32(1);
-    call.boolean(true);
-    call.u32(0);
-    call.string(device);
+    net::encode(call, net::vxi11::CreateLinkParms{1, true, 0, device});
     net::Bytes answers;
     if (!server.feedLocal(c, net::frameRecord(call.bytes()), answers)) std::abort();
     net::RecordAssembler records(net::vxi11::kMaxRecord);
@@ -56,7 +54,9 @@ void checkUnlocked(simserver::Server &server, const char *device) {
     if (records.next(record) != net::RecordAssembler::Result::Record) std::abort();
     net::XdrReader in(record);
     const auto reply = net::readReply(in);
-    if (!reply || reply->stat != net::AcceptStat::Success || in.u32() != net::vxi11::kNoError)
+    net::vxi11::CreateLinkResp made;
+    if (!reply || reply->stat != net::AcceptStat::Success || !net::decode(in, made) ||
+        made.error != net::vxi11::kNoError)
         std::abort();
     server.disconnectLocal(c);
 }

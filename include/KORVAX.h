@@ -12,9 +12,19 @@
  * KORVAX_OpenSpecifiedCard, KORVAX_Init, then switching, settings and
  * diagnostics on the same handle.
  *
- * Threads: calls on one handle must be serialised by the caller; discovery
- * must not overlap any other call. Relay-state frames of different threads
- * never interleave on the wire.
+ * Threads: every call that takes a handle holds the lock of that chassis from
+ * its first request until its last reply is decoded, so calls on one handle
+ * from several threads run one after the other, each with its own replies,
+ * and calls on different chassis run side by side, never waiting for each
+ * other (frames to different chassis go to different sessions). The SCPI
+ * commands and KORVAX_SelfTest hold the lock for all their steps.
+ * KORVAX_FindRsrc (and the discovery KORVAX_Connect runs on first use) waits
+ * for the calls under way, holds new ones back until it is done, and then
+ * leaves the handles of an earlier discovery invalid (-10023). KORVAX.dll's
+ * KORVAX_Connect, which opens a new session each time, waits the same way.
+ * KORVAX.dll creates its locks on first use; when Windows cannot create one
+ * (no handles left), the call is refused with KORVAX_ERR_MALLOC (-10035),
+ * nothing sent, instead of running unlocked.
  *
  * Buffers: every text result goes into a buffer the caller provides, of the
  * size each function names; nothing is allocated for the caller and nothing
@@ -61,7 +71,8 @@ extern "C" {
 #define KORVAX_MODEL_RQ520B 0x041B
 /** Model code of an RQ521 chassis: four matrix cards of 10 rows x 12 columns. */
 #define KORVAX_MODEL_RQ521  0x042A
-/** Model code of an RQ522 chassis: up to 21 matrix cards of 16 rows x 96 columns. */
+/** Model code of an RQ522 chassis: up to 21 matrix cards of 16 rows x 96 columns, of which
+ *  4 switchable rows x 2016 columns: its relay-state frame reaches rows 1 to 4 only. */
 #define KORVAX_MODEL_RQ522  0x043A
 /** Model code of an RQ523 chassis: one matrix card of 8 rows x 12 columns with cascade relays. */
 #define KORVAX_MODEL_RQ523  0x044A
@@ -158,8 +169,10 @@ KORVAX_API int32_t KORVAX_ErrorCodeToMessage(int64_t code, char *message, uint64
 /** Finds every chassis that answers "*IDN?" with the maker's name.
  *  Closes every earlier session: handles handed out before are no longer valid.
  *  @param entries array of KORVAX_MAX_CHASSIS entries; the first *count are filled.
- *  @param count   receives the number of chassis found (0 when no instrument answers; set to 0
- *                 first, so it is 0 on failure).
+ *  @param count   receives the number of chassis found (0 when no instrument answers). It is
+ *                 set to 0 first and stays 0 on every failure but one: after
+ *                 KORVAX_ERR_NOT_SUPPORTED it holds the number of chassis found before the
+ *                 unknown model, which can be connected by name (entries is not written then).
  *  @return 0, a negative VISA status when the VISA library or its resource manager fails
  *          (VI_ERROR_LIBRARY_NFOUND when no VISA library loads), or KORVAX_ERR_NOT_SUPPORTED
  *          (-10020) for a chassis of an unknown model (discovery ends there). However it ends,
@@ -197,14 +210,19 @@ KORVAX_API int32_t KORVAX_OpenSpecifiedCard(uint32_t handle, int64_t subUnit, in
 KORVAX_API int32_t KORVAX_Init(uint32_t handle, int64_t subUnit);
 
 /** Opens every relay of a sub-unit (one relay-state frame of zero words).
+ *  The reply is judged as KORVAX_OpMatrix() judges it.
  *  @param handle  chassis handle.
  *  @param subUnit sub-unit number.
- *  @return the reply's byte count (>= 0); KORVAX_ERR_HANDLE; KORVAX_ERR_UNKNOWN_CARD_TYPE (-10026)
- *          for sub-units 1 and 2 (their stored state is cleared, nothing is sent);
- *          KORVAX_ERR_PARAMETER (-10038) when the cards were never identified
- *          (KORVAX_OpenSpecifiedCard()); a no-card code; or an exchange error. The stored
- *          state of sub-unit 0 becomes "all open" only once the instrument acknowledged the
- *          frame. */
+ *  @return the reply's byte count (1 or more: the chassis acknowledged the frame);
+ *          KORVAX_ERR_HANDLE; KORVAX_ERR_UNKNOWN_CARD_TYPE (-10026) for sub-units 1 and 2 (their
+ *          stored state is cleared, nothing is sent); KORVAX_ERR_PARAMETER (-10038) when the
+ *          cards were never identified (KORVAX_OpenSpecifiedCard()); a no-card code (nothing
+ *          sent); KORVAX_ERR_MODE_CONFLICT (-10040) when the chassis refused the frame (an
+ *          RQ521 in local control answers 0xFF in byte 0: every relay stays as it was);
+ *          KORVAX_ERR_RECEIVE (-10005) for an empty reply; or another exchange error
+ *          (KORVAX_ERR_SEND, KORVAX_ERR_USB_ADAPTER). The stored state of sub-unit 0 becomes
+ *          "all open" only once the instrument acknowledged the frame; after any failure it
+ *          still holds what the chassis may have closed. */
 KORVAX_API int32_t KORVAX_Clear(uint32_t handle, int64_t subUnit);
 
 /* ---- switching ---------------------------------------------------------- */
@@ -219,7 +237,11 @@ KORVAX_API int32_t KORVAX_Clear(uint32_t handle, int64_t subUnit);
  *  @param state   the state words; only the words the sub-unit has are read.
  *  @param count   number of words at state.
  *  @return 0; KORVAX_ERR_CLOSURE_LIMIT (-10030) when more relays would close than the chassis
- *          allows (400 RQ520/RQ520B, 270 RQ521; nothing is sent); KORVAX_ERR_MODE_CONFLICT
+ *          allows (400 RQ520/RQ520B, 270 RQ521; nothing is sent); KORVAX_ERR_ROW_RANGE (-10007)
+ *          for a closed crosspoint on rows 5 to 16 of an RQ522 (nothing is sent: the frame
+ *          carries 49 driver words per card, and its rows fold in groups of four onto them, so
+ *          rows 5 to 16 fall beyond the words a card's block has; an all-ones state is refused
+ *          the same way); KORVAX_ERR_MODE_CONFLICT
  *          (-10040) on an RQ521 in local control; KORVAX_ERR_PARAMETER (-10038) when the
  *          sub-unit's cards were never identified (KORVAX_OpenSpecifiedCard()); KORVAX_ERR_HANDLE;
  *          KORVAX_ERR_UNKNOWN_CARD_TYPE for sub-units 1 and 2; or an exchange error. On failure the

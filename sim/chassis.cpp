@@ -7,34 +7,14 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "base/command_numbers.h"
+
 namespace korvax::sim {
 namespace {
 
-// Request codes of the binary protocol.
-enum Command : uint8_t {
-    kSetSerial = 2,
-    kGetControlMode = 5,
-    kSetControlMode = 6,
-    kSlotInformation = 8,
-    kPresence = 10,
-    kVersions = 11,
-    kLoopbackOrUpdate = 12,
-    kSetIp = 13,
-    kReset = 14,
-    kRfCardKind = 17,
-    kRelayState = 19,
-    kSetGpib = 20,
-    kSetBaud = 21,
-    kGetGpib = 22,
-    kGetBaud = 23,
-    kGetIp = 24,
-    kGetLanMode = 25,
-    kSetCardSerialFirst = 32,  // 31 + card slot 1..6
-    kSetCardSerialLast = 37,
-    kSetLanMode = 48,
-    kCommVersion = 49,
-    kRelayStateWide = 67,
-};
+// The card-serial commands, one per slot 1..6.
+constexpr uint8_t kCmdSetCardSerialFirst = kCmdSetCardSerialBase + 1;
+constexpr uint8_t kCmdSetCardSerialLast = kCmdSetCardSerialBase + 6;
 
 constexpr std::array<uint32_t, 5> kBaudRates = {9600, 19200, 38400, 57600, 115200};
 constexpr std::size_t kUpdateHeader = 8;
@@ -58,40 +38,40 @@ uint8_t low(uint16_t w) {
 // blocks, which carry their own length. 0: not a request of this protocol.
 std::size_t requestLength(uint8_t command) {
     switch (command) {
-    case kSetSerial: return 24;
-    case kSetControlMode:
-    case kSetGpib:
-    case kSetLanMode: return 6;
-    case kSetBaud: return 8;
-    case kSetIp: return 20;
-    case kGetControlMode:
-    case kSlotInformation:
-    case kPresence:
-    case kVersions:
-    case kLoopbackOrUpdate:
-    case kRfCardKind:
-    case kGetGpib:
-    case kGetBaud:
-    case kGetIp:
-    case kGetLanMode:
-    case kCommVersion: return 4;
-    default: return command >= kSetCardSerialFirst && command <= kSetCardSerialLast ? 20 : 0;
+    case kCmdSetSerial: return 24;
+    case kCmdSetControlMode:
+    case kCmdSetGPIB:
+    case kCmdSetLANMode: return 6;
+    case kCmdSetBaud: return 8;
+    case kCmdSetIP: return 20;
+    case kCmdGetControlMode:
+    case kCmdSlotInfo:
+    case kCmdBoardDetect:
+    case kCmdVersion:
+    case kCmdLoopBackOrUpdate:
+    case kCmdRfCardKind:
+    case kCmdGetGPIB:
+    case kCmdGetBaud:
+    case kCmdGetIP:
+    case kCmdGetLANMode:
+    case kCmdCommVersion: return 4;
+    default: return command >= kCmdSetCardSerialFirst && command <= kCmdSetCardSerialLast ? 20 : 0;
     }
 }
 
 // Requests that only the RQ521 controller implements.
 bool rq521Only(uint8_t command) {
     switch (command) {
-    case kGetControlMode:
-    case kSetControlMode:
-    case kSetGpib:
-    case kSetBaud:
-    case kGetGpib:
-    case kGetBaud:
-    case kGetIp:
-    case kGetLanMode:
-    case kSetLanMode:
-    case kCommVersion: return true;
+    case kCmdGetControlMode:
+    case kCmdSetControlMode:
+    case kCmdSetGPIB:
+    case kCmdSetBaud:
+    case kCmdGetGPIB:
+    case kCmdGetBaud:
+    case kCmdGetIP:
+    case kCmdGetLANMode:
+    case kCmdSetLANMode:
+    case kCmdCommVersion: return true;
     default: return false;
     }
 }
@@ -120,13 +100,13 @@ Config validated(Config config) {
 std::optional<std::size_t> binaryRequestLength(std::span<const uint8_t> head) {
     if (head.empty()) return std::nullopt;
     const uint8_t command = head[0];
-    if (command == kReset) return 2;
-    const bool carriesLength = command == kRelayState || command == kRelayStateWide ||
-                               command == kLoopbackOrUpdate;
+    if (command == kCmdReset) return 2;
+    const bool carriesLength = command == kCmdRelayState || command == kCmdRelayStateLarge ||
+                               command == kCmdLoopBackOrUpdate;
     if (carriesLength) {
         if (head.size() < 4) return std::nullopt;
-        if (command == kLoopbackOrUpdate && head[1] == 0) return kUpdateHeader + be16(head, 2);
-        if (command == kLoopbackOrUpdate) return 4;
+        if (command == kCmdLoopBackOrUpdate && head[1] == 0) return kUpdateHeader + be16(head, 2);
+        if (command == kCmdLoopBackOrUpdate) return 4;
         return 4 + std::size_t{le16(head, 2)};
     }
     return requestLength(command);
@@ -146,14 +126,30 @@ void Chassis::resizeBoards() {
         wiring_ = Wiring(config_.model, g.wordsPerBoard);
 }
 
-std::optional<Bytes> Chassis::receive(std::span<const uint8_t> request) {
+Exchange Chassis::serve(std::span<const uint8_t> request) {
     std::lock_guard guard(lock_);
+    Exchange out;
+    if (config_.dropAfter && !dropped_ && counters_.requests >= *config_.dropAfter) {
+        dropped_ = true;
+        out.hangUp = true;
+        return out;
+    }
     ++counters_.requests;
-    if (request.empty()) return std::nullopt;
+    out.delay = std::chrono::milliseconds(config_.replyDelayMs);
+    if (request.empty()) return out;
     const std::string_view text(reinterpret_cast<const char *>(request.data()), request.size());
-    if (text.starts_with("*IDN?") && text.find_first_not_of(" \t\r\n", 5) == std::string_view::npos)
-        return identity();
-    return handleBinary(request);
+    if (text.starts_with("*IDN?") && text.find_first_not_of(" \t\r\n", 5) == std::string_view::npos) {
+        out.reply = identity();
+        return out;
+    }
+    const uint64_t applied = counters_.relayFrames;
+    out.reply = handleBinary(request);
+    out.framesApplied = counters_.relayFrames != applied;
+    return out;
+}
+
+std::optional<Bytes> Chassis::receive(std::span<const uint8_t> request) {
+    return serve(request).reply;
 }
 
 Bytes Chassis::identity() const {
@@ -185,30 +181,30 @@ Bytes Chassis::handleBinary(std::span<const uint8_t> request) {
     if (request.size() < 2) return errorReply();
     const uint8_t argument = request[1];
 
-    if (command == kReset) {
+    if (command == kCmdReset) {
         if (request.size() != 2) return errorReply();
         // The controller restarts: every relay drops open.
         for (auto &block : words_) std::fill(block.begin(), block.end(), 0);
         ++counters_.resets;
         return ack(command);
     }
-    if (command == kRelayState || command == kRelayStateWide) return relayFrame(request);
-    if (command == kLoopbackOrUpdate && argument == 0) return updateBlock(request);
+    if (command == kCmdRelayState || command == kCmdRelayStateLarge) return relayFrame(request);
+    if (command == kCmdLoopBackOrUpdate && argument == 0) return updateBlock(request);
 
     const std::size_t length = requestLength(command);
     if (length == 0 || request.size() != length) return errorReply();
     if (word(request, 1) != 0) return errorReply();
-    if (command == kLoopbackOrUpdate ? argument != 1 && argument != 2 && argument != 4
+    if (command == kCmdLoopBackOrUpdate ? argument != 1 && argument != 2 && argument != 4
                                      : argument != 0)
         return errorReply();
     if (rq521Only(command) && config_.model != kRQ521) return errorReply();
 
     switch (command) {
-    case kSlotInformation: return slotInformation();
-    case kPresence: return presence();
-    case kVersions: return versionReply();
-    case kLoopbackOrUpdate: return loopback(argument);
-    case kRfCardKind: {
+    case kCmdSlotInfo: return slotInformation();
+    case kCmdBoardDetect: return presence();
+    case kCmdVersion: return versionReply();
+    case kCmdLoopBackOrUpdate: return loopback(argument);
+    case kCmdRfCardKind: {
         if (!hasRfAndAdapter(config_.model)) return errorReply();
         Bytes reply = ack(command);
         reply[2] = config_.rfCardKind;
@@ -227,56 +223,56 @@ Bytes Chassis::settings(std::span<const uint8_t> request) {
                static_cast<uint32_t>(low(word(request, 4))) << 8 | low(word(request, 5));
     };
     switch (command) {
-    case kSetSerial:
+    case kCmdSetSerial:
         config_.serial = serialFrom();
         config_.hwVersion = low(word(request, 6));
         return reply;
-    case kGetControlMode: reply[2] = config_.controlMode; return reply;
-    case kSetControlMode: {
+    case kCmdGetControlMode: reply[2] = config_.controlMode; return reply;
+    case kCmdSetControlMode: {
         const uint16_t mode = word(request, 2);
         if (mode > 1) return errorReply();
         config_.controlMode = static_cast<uint8_t>(mode);
         return reply;
     }
-    case kSetIp:
+    case kCmdSetIP:
         for (std::size_t i = 0; i < 4; ++i) config_.ip[i] = low(word(request, 2 + i));
         return reply;
-    case kSetGpib: {
+    case kCmdSetGPIB: {
         const uint16_t address = word(request, 2);
         if (address < 1 || address > 30) return errorReply();
         config_.gpibAddress = static_cast<uint8_t>(address);
         return reply;
     }
-    case kSetBaud: {
+    case kCmdSetBaud: {
         const uint32_t rate = word(request, 2) | static_cast<uint32_t>(word(request, 3)) << 16;
         if (std::find(kBaudRates.begin(), kBaudRates.end(), rate) == kBaudRates.end())
             return errorReply();
         config_.baudRate = rate;
         return reply;
     }
-    case kGetGpib: reply[2] = config_.gpibAddress; return reply;
-    case kGetBaud:
+    case kCmdGetGPIB: reply[2] = config_.gpibAddress; return reply;
+    case kCmdGetBaud:
         // The one multi-byte field this controller sends low byte first.
         for (std::size_t i = 0; i < 4; ++i)
             reply[2 + i] = static_cast<uint8_t>(config_.baudRate >> (8 * i));
         return reply;
-    case kGetIp:
+    case kCmdGetIP:
         for (std::size_t i = 0; i < 4; ++i) reply[2 + 2 * i] = config_.ip[i];
         return reply;
-    case kGetLanMode: reply[2] = config_.lanMode; return reply;
-    case kSetLanMode: {
+    case kCmdGetLANMode: reply[2] = config_.lanMode; return reply;
+    case kCmdSetLANMode: {
         const uint16_t mode = word(request, 2);
         if (mode > 1) return errorReply();
         config_.lanMode = static_cast<uint8_t>(mode);
         return reply;
     }
-    case kCommVersion:
+    case kCmdCommVersion:
         reply[2] = config_.commFirmware.major;
         reply[3] = config_.commFirmware.minor;
         return reply;
     default: {
         // Card serial numbers, command 31 + slot.
-        const std::size_t slot = static_cast<std::size_t>(command - (kSetCardSerialFirst - 1));
+        const std::size_t slot = static_cast<std::size_t>(command - (kCmdSetCardSerialBase));
         if (slot > config_.slots.size()) return errorReply();
         config_.slots[slot - 1].serial = serialFrom();
         config_.slots[slot - 1].hwVersion = low(word(request, 6));
@@ -286,7 +282,7 @@ Bytes Chassis::settings(std::span<const uint8_t> request) {
 }
 
 Bytes Chassis::versionReply() const {
-    Bytes reply = ack(kVersions);
+    Bytes reply = ack(kCmdVersion);
     const std::size_t pairs = std::min(config_.firmware.size(), (kReplySize - 2) / 2);
     for (std::size_t i = 0; i < pairs; ++i) {
         reply[2 + 2 * i] = config_.firmware[i].major;
@@ -332,14 +328,14 @@ Bytes Chassis::slotInformation() const {
 }
 
 Bytes Chassis::presence() const {
-    Bytes reply = ack(kPresence);
+    Bytes reply = ack(kCmdBoardDetect);
     for (std::size_t s = 0; s < config_.slots.size() && s < 24; ++s)
         if (config_.slots[s].fitted) reply[2 + s / 8] |= static_cast<uint8_t>(1u << (s % 8));
     return reply;
 }
 
 Bytes Chassis::loopback(uint8_t argument) const {
-    Bytes reply = ack(kLoopbackOrUpdate, argument);
+    Bytes reply = ack(kCmdLoopBackOrUpdate, argument);
     const Geometry g = sim::geometry(config_);
     auto lines = [&](std::size_t s) -> uint8_t {
         const Slot &slot = config_.slots[s];
@@ -395,24 +391,32 @@ Bytes Chassis::updateBlock(std::span<const uint8_t> request) {
         pendingBlocks_ = 0;
         ++counters_.firmwareUpdates;
     }
-    return ack(kLoopbackOrUpdate);
+    return ack(kCmdLoopBackOrUpdate);
 }
 
 Bytes Chassis::relayFrame(std::span<const uint8_t> request) {
     const uint8_t command = request[0];
-    if (command == kRelayStateWide && config_.model != kRQ522) return errorReply();
+    if (command == kCmdRelayStateLarge && config_.model != kRQ522) return errorReply();
     if (request.size() < 4 || request[1] != 0) return errorReply();
     const Geometry g = sim::geometry(config_);
     const std::size_t length = le16(request, 2);
     const std::size_t expected = static_cast<std::size_t>(g.boards) * static_cast<std::size_t>(g.wordsPerBoard) * 2;
     if (length != request.size() - 4 || length != expected) return errorReply();
 
-    if (config_.model == kRQ521 && config_.controlMode == 0) {
+    const bool refusing =
+        config_.refuseFramesAfter && counters_.relayFrames >= *config_.refuseFramesAfter;
+    if (config_.model == kRQ521 && (config_.controlMode == 0 || refusing)) {
         // In local control the front panel owns the relays.
         ++counters_.refusedFrames;
         Bytes reply = ack(command);
         reply[0] = 0xFF;
         return reply;
+    }
+    if (refusing) {
+        // The other models have no local control: their only refusal is
+        // the error report.
+        ++counters_.refusedFrames;
+        return errorReply();
     }
 
     // Each block goes out highest-numbered word first.

@@ -8,6 +8,7 @@
 // Every member is safe to call from any thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -66,7 +67,7 @@ struct Counters {
     uint64_t requests = 0;       // every request received, "*IDN?" included
     uint64_t errorReplies = 0;   // answered FF FF FF FF
     uint64_t relayFrames = 0;    // relay-state frames applied
-    uint64_t refusedFrames = 0;  // frames refused in local control (RQ521)
+    uint64_t refusedFrames = 0;  // frames refused (local control of an RQ521, refuse-after)
     uint64_t resets = 0;
     uint64_t firmwareUpdates = 0;  // completed images
 };
@@ -77,12 +78,22 @@ struct Counters {
 // the protocol. Relay-state frames and update blocks carry their length.
 SIM_API std::optional<std::size_t> binaryRequestLength(std::span<const uint8_t> head);
 
+// What the chassis does with one request, as whatever serves it needs to know.
+struct Exchange {
+    std::optional<Bytes> reply;  // nullopt: no answer (an empty request)
+    std::chrono::milliseconds delay{0};  // before the reply is there to be read
+    bool hangUp = false;        // drop the connection; the request was not taken
+    bool framesApplied = false;  // a relay-state frame set the relays
+};
+
 class SIM_API Chassis {
 public:
     explicit Chassis(Config config);
 
-    // Handles one request. The reply is nullopt when the chassis does not
-    // answer (an empty request).
+    // Handles one request.
+    Exchange serve(std::span<const uint8_t> request);
+    // The reply alone, without waiting out a delay (nullopt also for a
+    // request that drop-after turns away).
     std::optional<Bytes> receive(std::span<const uint8_t> request);
 
     // The configuration as it stands, settings changed over the wire included.
@@ -133,6 +144,7 @@ private:
     Wiring wiring_;
     std::vector<std::vector<uint16_t>> words_;  // [slot][word]
     std::map<RelayBit, uint64_t> closures_;
+    bool dropped_ = false;  // the one drop of drop-after has happened
     Bytes pendingImage_;
     std::size_t pendingBlocks_ = 0;
     std::optional<FirmwareImage> installed_;

@@ -88,6 +88,18 @@ struct SIM_API Config {
     uint8_t gpibAddress = 5;
     uint32_t baudRate = 115200;  // RS-232 rate; a serial session must match it
 
+    // Timing and faults, for trying programs against a chassis that is slow
+    // or misbehaves (resource-file keys reply-delay-ms, refuse-after,
+    // drop-after).
+    uint32_t replyDelayMs = 0;  // before each reply: relays take time to operate
+    // Relay frames applied before the chassis refuses every later one with
+    // its model's refusal: an RQ521 the reply of local control (0xFF in byte
+    // 0), the others their error report (FF FF FF FF).
+    std::optional<uint64_t> refuseFramesAfter;
+    // Requests taken before the chassis drops the connection that brings
+    // the next one, without taking it. Once: later connections are served.
+    std::optional<uint64_t> dropAfter;
+
     // A fully fitted chassis of the model with distinct card serials.
     // Throws std::invalid_argument for a code that is not a chassis model.
     static Config forModel(uint16_t model);

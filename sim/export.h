@@ -1,6 +1,6 @@
-// The simulator is compiled into the built-in VISA library, whose symbols
-// are hidden; the classes and functions marked here stay reachable from a
-// program that links that library (the command-line tool, the tests).
+// The simulator library (libkorvaxsim) hides its symbols; the classes and
+// functions marked here are what programs that link it use (the built-in
+// VISA library, korvax-sim, the command-line tool, the tests).
 #pragma once
 
 #define SIM_API __attribute__((visibility("default")))

@@ -22,6 +22,24 @@ std::string right(const std::string &text, int width) {
     return text.size() >= w ? text : std::string(w - text.size(), ' ') + text;
 }
 
+// Words of `text` in lines of at most `width` columns (a longer word stands alone).
+std::string wrapped(const std::string &text, int width) {
+    std::string out, line;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string word = text.substr(start, end - start);
+        if (!line.empty() && static_cast<int>(line.size() + 1 + word.size()) > width) {
+            out += line + '\n';
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        start = end + 1;
+    }
+    return out + line + '\n';
+}
+
 }  // namespace
 
 std::string renderGrid(const GridLayout &layout, const std::set<Crosspoint> &closed,
@@ -75,8 +93,9 @@ std::string renderGrid(const GridLayout &layout, const std::set<Crosspoint> &clo
             list += span(quietCards[i], quietCards[j]);
             i = j + 1;
         }
-        out += std::string(quietCards.size() > 1 ? "cards " : "card ") + list +
-               ": all open (see one with --card N or --columns A:B)\n";
+        out += wrapped(std::string(quietCards.size() > 1 ? "cards " : "card ") + list +
+                           ": all open (see one with --card N or --columns A:B)",
+                       selection.width);
     }
     if (out.empty()) out = "nothing selected\n";
     return out;

@@ -1,8 +1,11 @@
 // korvax: the library's operations from a terminal.
 //
 // Every subcommand connects to one chassis (or lists them), does one job and
-// prints text, or JSON with --json. --sim MODEL declares a simulated chassis
-// of that model in this process, so everything works without hardware.
+// prints text, or one JSON object with --json. A command given a resource
+// probes only that resource (a direct session), so it does not pay for a
+// discovery of everything this machine can reach. --sim MODEL declares a
+// simulated chassis of that model in this process, so everything works
+// without hardware.
 // Exit codes: 0 done, 1 the library or the instrument refused, 2 the command
 // line was wrong (unknown option, malformed crosspoint list, ...).
 #include <unistd.h>
@@ -26,63 +29,86 @@
 
 #include "KORVAX.h"
 #include "crosspoints.h"
+#include "diagnosis.h"
 #include "errors.h"
 #include "grid.h"
-#include "models.h"
+#include "korvax/extensions.h"
+#include "state_record.h"
 #include "switching_commands.h"
-#include "visa/simulation.h"
-
-// The firmware update that reports each acknowledged block; libKORVAX
-// exports it under this plain name for tools.
-extern "C" int32_t OnlineUpdateWithProgress(uint32_t handle, const char *path,
-                                            void (*progress)(uint64_t sent, uint64_t total, void *),
-                                            void *context);
+#include "terminal.h"
+#include "visa-sim/simulation.h"
 
 namespace korvax::tools {
 namespace {
 
 using json = nlohmann::ordered_json;
 
-// A refusal by the library or the instrument: exit 1.
-struct LibraryFailure {
-    std::string what;
-    int32_t code;
+// Largest firmware image korvax sends. The protocol itself has no limit
+// (128-byte blocks until a flagged last one), but no chassis of the family
+// holds an image anywhere near this size: a larger file is the wrong file.
+constexpr uint64_t kMaxFirmwareImage = 16u * 1024u * 1024u;
+
+// Why a command stopped; reported as text on stderr and, with --json, as
+// {"error": {...}} on stdout.
+struct Failure {
+    int exitCode;          // 1 refused, 2 command line
+    int32_t code;          // a KORVAX_ERR_ code (or a VISA status)
+    std::string message;   // the library's message, or what is wrong with the command line
+    std::string during;    // what korvax was doing
+    std::string detail;    // what the transport saw, what to do; may be empty
 };
-// A mistake on the command line: exit 2.
-struct UsageFailure {
-    std::string message;
-};
+
+Failure refused(const std::string &during, int32_t code, std::string detail = "") {
+    return {1, code, errorMessage(code), during, std::move(detail)};
+}
+Failure usage(std::string message) {
+    return {2, KORVAX_ERR_PARAMETER, std::move(message), "command line", ""};
+}
+
+void check(int32_t status, const std::string &what) {
+    if (status < 0) throw refused(what, status);
+}
 
 struct Options {
     std::string sim;  // model name, empty for none
     bool json = false;
+    std::optional<uint32_t> timeoutMs;
     std::string rsrc;
+    bool rsrcGiven = false;  // named by the user (with --sim: a simulated chassis under that name)
     int64_t subUnit = 0;
     std::string list;
     std::string command;
     std::optional<int> card;
     std::string columns;
     bool show = false;
+    bool verbose = false;
+    bool yes = false;
     std::vector<std::string> settings;
     std::string file;
     std::string demoModel = "RQ521";
 };
 
-void check(int32_t status, const std::string &what) {
-    if (status < 0) throw LibraryFailure{what, status};
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
 }
 
-std::string modelName(uint16_t code) {
-    const auto m = modelOf(code);
-    if (m) return std::string(m->name);
-    char text[16];
+std::string hex4(uint16_t code) {
+    char text[8];
     std::snprintf(text, sizeof text, "%04X", code);
     return text;
 }
 
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
+std::string modelName(uint16_t code) {
+    const std::string name = KORVAX_ModelName(code);
+    return name.empty() ? hex4(code) : name;
+}
+
+// With KORVAX_VISA_LIBRARY a vendor VISA serves the library instead of the
+// built-in one: no search restriction, no simulated chassis.
+bool vendorVisa() {
+    const char *v = std::getenv("KORVAX_VISA_LIBRARY");
+    return v != nullptr && *v != '\0';
 }
 
 // Set once --sim has declared a chassis in this process: it starts with every
@@ -92,7 +118,7 @@ bool gFreshSimulation = false;
 // Declares the simulated chassis of --sim and returns its resource string.
 std::string declareSimulation(const std::string &model, const std::string &rsrc) {
     const auto code = sim::parseModel(model);
-    if (!code) throw UsageFailure{"unknown model '" + model + "' (RQ520, RQ520B, RQ521, RQ522, RQ523, RQ523B)"};
+    if (!code) throw usage("unknown model '" + model + "' (RQ520, RQ520B, RQ521, RQ522, RQ523, RQ523B)");
     std::string name = rsrc.empty() ? "TCPIP0::sim-" + lower(std::string(sim::modelName(*code))) + "::INSTR" : rsrc;
     // Only this chassis, on the built-in VISA library that this process
     // shares with libKORVAX: no vendor VISA, no resource file, and none of
@@ -106,9 +132,24 @@ std::string declareSimulation(const std::string &model, const std::string &rsrc)
         visa::declareSimulated(name, sim::Config::forModel(*code));
         gFreshSimulation = true;
     } catch (const std::exception &e) {
-        throw UsageFailure{"cannot simulate '" + name + "': " + e.what()};
+        throw usage("cannot simulate '" + name + "': " + e.what());
     }
     return name;
+}
+
+void applyTimeout(const Options &o) {
+    if (o.timeoutMs) check(KORVAX_SetTimeout(0, *o.timeoutMs), "set the VISA timeout");
+}
+
+// A direct session: the built-in VISA lists (and discovery probes) only the
+// resource asked for, instead of everything this machine can reach.
+void restrictDiscoveryTo(const std::string &rsrc) {
+    if (vendorVisa()) {
+        std::cerr << "korvax: KORVAX_VISA_LIBRARY names another VISA library: looking for " << rsrc
+                  << " among everything it lists (only the built-in VISA probes just the resource named)\n";
+        return;
+    }
+    setenv("KORVAX_VISA_ONLY", rsrc.c_str(), 1);
 }
 
 struct Found {
@@ -121,109 +162,150 @@ std::vector<Found> discover() {
     uint32_t count = 0;
     check(KORVAX_FindRsrc(entries.data(), &count), "find");
     std::vector<Found> out;
-    for (uint32_t i = 0; i < count && i < entries.size(); ++i)
-        out.push_back({entries[i].rsrcName, entries[i].typeCode});
+    for (uint32_t i = 0; i < count && i < entries.size(); ++i) out.push_back({entries[i].rsrcName, entries[i].typeCode});
     return out;
+}
+
+std::vector<std::string> declaredNames() {
+    if (vendorVisa()) return {};
+    try {
+        return visa::declaredResources();
+    } catch (const std::exception &) {
+        return {};
+    }
 }
 
 // One connected chassis.
 struct Session {
     std::string rsrc;
     uint32_t handle = 0;
-    uint16_t model = 0;
-    std::optional<Model> geometry;
+    KORVAX_Geometry geometry{};
+    std::string model;  // "RQ521"
     // In-process simulated chassis: the tool can look at its relays.
     std::shared_ptr<sim::Chassis> simulated;
 
-    static Session connect(const std::string &rsrc) {
-        if (rsrc.empty()) throw UsageFailure{"a resource string is needed (or --sim MODEL)"};
+    static Session connect(const Options &o) {
+        if (o.rsrc.empty()) throw usage("a resource string is needed (or --sim MODEL)");
+        restrictDiscoveryTo(o.rsrc);
+        applyTimeout(o);
         Session s;
-        s.rsrc = rsrc;
-        for (const auto &f : discover())
-            if (f.rsrc == rsrc) s.model = f.model;
-        check(KORVAX_Connect(rsrc.c_str(), &s.handle), "connect " + rsrc);
-        s.geometry = modelOf(s.model);
-        if (!std::getenv("KORVAX_VISA_LIBRARY")) s.simulated = visa::simulated(rsrc);
+        s.rsrc = o.rsrc;
+        if (const int32_t st = KORVAX_Connect(o.rsrc.c_str(), &s.handle); st < 0) {
+            const bool visaStatus = st < KORVAX_ERR_VISA_API;
+            throw refused("connect " + o.rsrc, st,
+                          visaStatus ? "the VISA library failed: " + visaStatusName(st)
+                                     : whyNotFound(o.rsrc, declaredNames()));
+        }
+        check(KORVAX_GetGeometry(s.handle, 0, &s.geometry), "geometry of " + o.rsrc);
+        s.model = modelName(s.geometry.model);
+        if (!vendorVisa()) s.simulated = visa::simulated(o.rsrc);
         return s;
     }
 
     int64_t openCard(int64_t subUnit) {
         int64_t opened = 0;
         check(KORVAX_OpenSpecifiedCard(handle, subUnit, &opened), "open sub-unit " + std::to_string(subUnit));
+        // The cards fitted are known from here on.
+        check(KORVAX_GetGeometry(handle, 0, &geometry), "geometry of " + rsrc);
         return opened;
     }
 
-    // Cards fitted in the positions of sub-unit 0.
-    int cardsPresent() {
-        std::array<uint32_t, 32> states{};
-        uint32_t count = 0;
-        check(KORVAX_BoardInPlaceInfo(handle, states.data(), &count), "board presence");
-        int cards = 0;
-        const int positions = geometry ? geometry->positions : 0;
-        for (int j = 0; j < positions && j < static_cast<int>(count); ++j) cards += states[j] == 1;
-        return cards;
-    }
-
-    const Model &model_() const {
-        if (!geometry) throw LibraryFailure{"chassis model " + modelName(model), KORVAX_ERR_NOT_SUPPORTED};
-        return *geometry;
-    }
+    RecordLimits limits() const { return {model, geometry.switchableRows, geometry.columns}; }
 };
 
-// ---- recorded switching state --------------------------------------------
-// A chassis cannot report its relays, and every switching call sends the
-// whole sub-unit, so `close` and `open` must start from what was switched
-// before. For chassis outside this process the tool records what it last
-// set, per resource and sub-unit; the chassis of --sim, born in this
-// process, is asked directly.
+// ---- sub-units and crosspoints --------------------------------------------
 
-std::filesystem::path stateFile(const std::string &rsrc, int64_t subUnit) {
-    std::filesystem::path dir;
-    if (const char *d = std::getenv("KORVAX_STATE_DIR"); d && *d) dir = d;
-    else if (const char *x = std::getenv("XDG_STATE_HOME"); x && *x) dir = std::filesystem::path(x) / "korvax";
-    else if (const char *h = std::getenv("HOME"); h && *h) dir = std::filesystem::path(h) / ".local/state/korvax";
-    else dir = ".";
-    std::string name;
-    for (char c : rsrc) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return dir / (name + ".sub" + std::to_string(subUnit));
+std::string subUnitsOf(const Session &s) {
+    return s.geometry.subUnits == 3 ? "sub-units 0 (the matrix), 1 (the RF card) and 2 (the adapter plate)"
+                                    : "sub-unit 0 only";
+}
+
+// The library takes any sub-unit number on the models with one (it means 0
+// there); the command refuses numbers the chassis does not have, and, where
+// crosspoints are switched, the sub-units that are not a matrix.
+void requireSubUnit(const Session &s, int64_t subUnit, bool matrix) {
+    if (subUnit < 0 || subUnit >= s.geometry.subUnits)
+        throw usage("the " + s.model + " has no sub-unit " + std::to_string(subUnit) + ": it has " + subUnitsOf(s));
+    if (matrix && subUnit != 0)
+        throw usage("sub-unit " + std::to_string(subUnit) + " of the " + s.model +
+                    " is not switched by crosspoint: only sub-unit 0 has a crosspoint matrix");
+}
+
+std::string pointText(const Crosspoint &p) { return std::to_string(p.row) + "!" + std::to_string(p.column); }
+
+void requireInside(const Session &s, const std::vector<Crosspoint> &points) {
+    const KORVAX_Geometry &g = s.geometry;
+    for (const auto &p : points) {
+        if (p.row <= g.switchableRows && p.column <= g.columns) continue;
+        if (p.row <= g.rows && p.column <= g.columns)
+            throw usage("crosspoint " + pointText(p) + ": the " + s.model + " switches rows 1 to " +
+                        std::to_string(g.switchableRows) + " only (rows " + std::to_string(g.switchableRows + 1) +
+                        " to " + std::to_string(g.rows) + " lie beyond what a relay frame reaches)");
+        throw usage("crosspoint " + pointText(p) + " is outside the " + s.model + "'s " +
+                    std::to_string(g.switchableRows) + " rows x " + std::to_string(g.columns) + " columns");
+    }
 }
 
 // What a simulated chassis in this process says is closed.
 std::set<Crosspoint> reported(Session &s, int64_t subUnit) {
     std::set<Crosspoint> closed;
-    if (s.simulated) {
-        if (subUnit != 0) return closed;
-        const int columns = s.model_().cardColumns;
+    if (s.simulated && subUnit == 0)
         for (const auto &x : s.simulated->closedCrosspoints())
-            if (x.card >= 0) closed.insert({x.row + 1, x.card * columns + x.column + 1});
-    }
+            if (x.card >= 0) closed.insert({x.row + 1, x.card * s.geometry.cardColumns + x.column + 1});
     return closed;
 }
 
+StateRecord stateRecord() { return StateRecord(StateRecord::defaultFolder()); }
+
+// What is closed now: the in-process simulated chassis is asked; for any
+// other the record of what korvax last set is read.
 std::set<Crosspoint> closedNow(Session &s, int64_t subUnit) {
     if (s.simulated && gFreshSimulation) return reported(s, subUnit);
-    std::set<Crosspoint> closed;
-    std::ifstream in(stateFile(s.rsrc, subUnit));
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto parsed = parseCrosspoints(line);
-        closed.insert(parsed.points.begin(), parsed.points.end());
+    try {
+        return stateRecord().read(s.rsrc, subUnit, s.limits());
+    } catch (const RecordError &e) {
+        throw Failure{1, KORVAX_ERR_PARAMETER, e.what(), "read the relay state of " + s.rsrc,
+                      "the chassis's state is unknown: 'korvax clear' opens every relay and starts a new record"};
     }
-    return closed;
 }
 
-void record(const Session &s, int64_t subUnit, const std::set<Crosspoint> &closed) {
-    if (gFreshSimulation) return;
-    const auto path = stateFile(s.rsrc, subUnit);
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    std::ofstream out(path, std::ios::trunc);
-    for (const auto &p : closed) out << p.row << '!' << p.column << '\n';
+// Writes the new state beside the record before anything is switched.
+std::optional<StateRecord::Staged> stage(Session &s, int64_t subUnit, const std::set<Crosspoint> &closed) {
+    if (gFreshSimulation) return std::nullopt;
+    try {
+        return stateRecord().stage(s.rsrc, subUnit, closed, s.limits());
+    } catch (const RecordError &e) {
+        throw Failure{1, KORVAX_ERR_PARAMETER, e.what(), "record the relay state of " + s.rsrc, "nothing was switched"};
+    }
+}
+
+void commit(std::optional<StateRecord::Staged> &staged) {
+    if (!staged) return;
+    try {
+        staged->commit();
+    } catch (const RecordError &e) {
+        throw Failure{1, KORVAX_ERR_PARAMETER, e.what(), "record the relay state",
+                      "the chassis did switch: run 'korvax clear' before relying on the record"};
+    }
+}
+
+std::set<Crosspoint> storedState(Session &s) {
+    std::vector<uint32_t> words(s.geometry.stateWords);
+    check(KORVAX_GetStoredState(s.handle, 0, words.data(), static_cast<int32_t>(words.size())), "stored state");
+    std::set<Crosspoint> closed;
+    const int columns = s.geometry.columns;
+    for (size_t w = 0; w < words.size(); ++w)
+        for (int b = 0; b < 32; ++b)
+            if (words[w] >> b & 1u) {
+                const auto p = static_cast<int>(w * 32 + static_cast<size_t>(b));
+                closed.insert({p / columns + 1, p % columns + 1});
+            }
+    return closed;
 }
 
 // An RQ521 refuses relay frames while its front panel has control.
 bool ensureRemote(Session &s) {
-    if (s.model != KORVAX_MODEL_RQ521) return false;
+    if (s.geometry.model != KORVAX_MODEL_RQ521) return false;
     uint32_t mode = 0;
     check(KORVAX_GetControlMode(s.handle, &mode), "read control mode");
     if (mode != 0) return false;
@@ -232,14 +314,12 @@ bool ensureRemote(Session &s) {
 }
 
 void applyState(Session &s, int64_t subUnit, const std::set<Crosspoint> &closed) {
-    const Model &m = s.model_();
-    std::vector<uint32_t> words(1500, 0);
+    std::vector<uint32_t> words(s.geometry.stateWords, 0);
     for (const auto &p : closed) {
-        const uint32_t bit = pointIndex(p, m.chassisColumns());
-        words[bit / 32] |= 1u << (bit % 32);
+        const uint32_t bit = pointIndex(p, s.geometry.columns);
+        words.at(bit / 32) |= 1u << (bit % 32);
     }
-    check(KORVAX_OpMatrix(s.handle, static_cast<long>(subUnit), words.data(),
-                          static_cast<int32_t>(words.size())),
+    check(KORVAX_OpMatrix(s.handle, static_cast<long>(subUnit), words.data(), static_cast<int32_t>(words.size())),
           "switch");
 }
 
@@ -249,49 +329,63 @@ json pointsJson(const std::set<Crosspoint> &closed) {
     return a;
 }
 
-std::string gridText(Session &s, const std::set<Crosspoint> &closed, const GridSelection &sel) {
-    const Model &m = s.model_();
-    return renderGrid({m.rows, m.cardColumns, s.cardsPresent()}, closed, sel);
+GridLayout layoutOf(const Session &s) {
+    return {s.geometry.switchableRows, s.geometry.cardColumns, s.geometry.cardsFitted};
 }
 
-int terminalWidth() {
-    const char *c = std::getenv("COLUMNS");
-    if (c == nullptr) return 80;
-    char *end = nullptr;
-    const long width = std::strtol(c, &end, 10);
-    return end != c && *end == '\0' && width >= 20 && width <= 1000 ? static_cast<int>(width) : 80;
+GridSelection fullGrid() { return GridSelection{std::nullopt, std::nullopt, terminalWidth(STDOUT_FILENO)}; }
+
+// ---- output ----------------------------------------------------------------
+
+void print(const Options &o, json j, const std::string &text) {
+    if (o.json) {
+        j["simulated"] = !o.sim.empty();
+        std::cout << j.dump(2) << '\n';
+        return;
+    }
+    // A real resource name under --sim must not pass for the real chassis.
+    if (!o.sim.empty() && o.rsrcGiven)
+        std::cout << "(simulated " << o.sim << " chassis under " << o.rsrc << ": nothing reaches an instrument)\n";
+    std::cout << text;
 }
 
-GridSelection fullGrid() { return GridSelection{std::nullopt, std::nullopt, terminalWidth()}; }
-
-// ---- the subcommands -----------------------------------------------------
-
-void print(const Options &o, const json &j, const std::string &text) {
-    if (o.json) std::cout << j.dump(2) << '\n';
-    else std::cout << text;
-}
+// ---- the subcommands -------------------------------------------------------
 
 void runFind(const Options &o) {
+    applyTimeout(o);
     const auto found = discover();
-    json j = json::array();
+    json chassis = json::array();
     std::string text = found.empty() ? "no chassis found\n" : "";
-    char line[160];
+    char line[400];
     if (!found.empty()) {
         std::snprintf(line, sizeof line, "%-40s %-7s %s\n", "RESOURCE", "MODEL", "CODE");
         text += line;
     }
     for (const auto &f : found) {
-        char code[8];
-        std::snprintf(code, sizeof code, "%04X", f.model);
-        j.push_back({{"resource", f.rsrc}, {"model", modelName(f.model)}, {"code", code}});
-        std::snprintf(line, sizeof line, "%-40s %-7s %s\n", f.rsrc.c_str(), modelName(f.model).c_str(), code);
+        chassis.push_back({{"resource", f.rsrc}, {"model", modelName(f.model)}, {"code", hex4(f.model)}});
+        std::snprintf(line, sizeof line, "%-40s %-7s %s\n", f.rsrc.c_str(), modelName(f.model).c_str(),
+                      hex4(f.model).c_str());
         text += line;
+    }
+    json j = {{"chassis", chassis}};
+    if (o.verbose) {
+        json resources = json::array();
+        const auto report = discoveryReport();
+        text += "\n" + std::to_string(report.size()) + " resource(s) listed by the VISA library:\n";
+        for (const auto &r : report) {
+            json e = {{"resource", r.resource}, {"outcome", outcomeWord(r.outcome)}, {"detail", describe(r)}};
+            if (r.model) e["model"] = modelName(r.model);
+            if (r.status) e["visa_status"] = visaStatusName(r.status);
+            resources.push_back(e);
+            text += "  " + std::string(r.resource) + ": " + describe(r) + "\n";
+        }
+        j["resources"] = resources;
     }
     print(o, j, text);
 }
 
 void runInfo(const Options &o) {
-    Session s = Session::connect(o.rsrc);
+    Session s = Session::connect(o);
     s.openCard(0);
     char model[16] = {}, maker[16] = {}, serial[16] = {}, firmware[16] = {};
     check(KORVAX_GetDeviceInfo(s.handle, model, maker, serial, firmware, 15), "device info");
@@ -304,14 +398,15 @@ void runInfo(const Options &o) {
     check(KORVAX_GetHWVersion(s.handle, hw.data(), hw.size()), "hardware versions");
     check(KORVAX_GetSWVersion(s.handle, sw.data(), sw.size()), "firmware versions");
 
+    const KORVAX_Geometry &g = s.geometry;
     json j;
     j["resource"] = s.rsrc;
-    j["model"] = modelName(s.model);
+    j["model"] = s.model;
     j["model_code"] = model;
     j["manufacturer"] = maker;
     j["serial"] = std::string(serial);
     j["firmware"] = firmware;
-    std::string text = "resource      " + s.rsrc + "\nmodel         " + modelName(s.model) + " (" + model +
+    std::string text = "resource      " + s.rsrc + "\nmodel         " + s.model + " (" + model +
                        ")\nmanufacturer  " + maker + "\nserial        " + serial + "\nfirmware      " +
                        firmware + "\n";
     json fw = json::array();
@@ -331,11 +426,21 @@ void runInfo(const Options &o) {
         j["serial_numbers_error"] = errorMessage(snStatus);
         text += "serials       " + errorMessage(snStatus) + "\n";
     }
+    // The matrix as the state array and `close` number it.
+    j["matrix"] = {{"rows", g.switchableRows},       {"card_rows", g.rows},
+                   {"columns", g.columns},           {"card_columns", g.cardColumns},
+                   {"positions", g.positions},       {"cards_fitted", g.cardsFitted},
+                   {"closure_limit", g.closureLimit}};
+    text += "matrix        " + std::to_string(g.switchableRows) + " rows x " + std::to_string(g.columns) +
+            " columns (" + std::to_string(g.cardsFitted) + " of " + std::to_string(g.positions) + " cards of " +
+            std::to_string(g.cardColumns) + " columns fitted)\n";
+    if (g.switchableRows < g.rows)
+        text += "              rows " + std::to_string(g.switchableRows + 1) + " to " + std::to_string(g.rows) +
+                " of its " + std::to_string(g.rows) + "-row cards lie beyond what a relay frame reaches\n";
 
     // Cards of every sub-unit the chassis has.
     json subunits = json::array();
-    const bool threeSubUnits = s.model == KORVAX_MODEL_RQ520 || s.model == KORVAX_MODEL_RQ520B;
-    for (int64_t u = 0; u < (threeSubUnits ? 3 : 1); ++u) {
+    for (int64_t u = 0; u < g.subUnits; ++u) {
         int64_t opened = 0;
         const int32_t st = KORVAX_OpenSpecifiedCard(s.handle, u, &opened);
         char type[32] = {}, size[32] = {};
@@ -358,7 +463,8 @@ void runInfo(const Options &o) {
     json slotList = json::array();
     text += "slot  present  serial     hw\n";
     for (uint32_t k = 0; k < slots && k < presence.size(); ++k) {
-        const std::string slotHw = k + 1 < 22 ? std::string(hw.data() + 10 * (k + 1), strnlen(hw.data() + 10 * (k + 1), 10)) : "";
+        const std::string slotHw =
+            k + 1 < 22 ? std::string(hw.data() + 10 * (k + 1), strnlen(hw.data() + 10 * (k + 1), 10)) : "";
         const uint32_t sn = k + 1 < serials.size() && snStatus >= 0 ? serials[k + 1] : 0;
         slotList.push_back({{"slot", k + 1}, {"present", presence[k] == 1}, {"serial", sn}, {"hw_version", slotHw}});
         char line[80];
@@ -372,109 +478,127 @@ void runInfo(const Options &o) {
 
 void runSwitch(const Options &o, bool close) {
     const auto parsed = parseCrosspoints(o.list);
-    if (!parsed.error.empty()) throw UsageFailure{parsed.error};
-    Session s = Session::connect(o.rsrc);
-    const Model &m = s.model_();
-    if (const auto bad = firstOutside(parsed.points, m.rows, m.chassisColumns()))
-        throw UsageFailure{"crosspoint " + std::to_string(bad->row) + "!" + std::to_string(bad->column) +
-                           " is outside the " + std::string(m.name) + "'s " + std::to_string(m.rows) + " rows x " +
-                           std::to_string(m.chassisColumns()) + " columns"};
+    if (!parsed.error.empty()) throw usage(parsed.error);
+    Session s = Session::connect(o);
+    requireSubUnit(s, o.subUnit, true);
+    requireInside(s, parsed.points);
     s.openCard(o.subUnit);
-    const int columns = s.cardsPresent() * m.cardColumns;
-    if (const auto bad = firstOutside(parsed.points, m.rows, columns); bad && o.subUnit == 0)
-        throw UsageFailure{"crosspoint " + std::to_string(bad->row) + "!" + std::to_string(bad->column) +
-                           " is beyond the last card fitted (column " + std::to_string(columns) + ")"};
+    const int columns = s.geometry.cardsFitted * s.geometry.cardColumns;
+    if (const auto bad = firstOutside(parsed.points, s.geometry.rows, columns))
+        throw usage("crosspoint " + pointText(*bad) + " is beyond the last card fitted (column " +
+                    std::to_string(columns) + ")");
     const bool tookRemote = ensureRemote(s);
     auto closed = closedNow(s, o.subUnit);
     for (const auto &p : parsed.points) {
         if (close) closed.insert(p);
         else closed.erase(p);
     }
+    auto staged = stage(s, o.subUnit, closed);
     applyState(s, o.subUnit, closed);
-    record(s, o.subUnit, closed);
+    commit(staged);
     json j = {{"resource", s.rsrc}, {"subunit", o.subUnit}, {"closed", pointsJson(closed)}};
     std::string text = std::string(tookRemote ? "chassis taken into remote control\n" : "") +
                        (close ? "closed " : "opened ") + std::to_string(parsed.points.size()) +
                        " crosspoint(s); " + std::to_string(closed.size()) + " closed now\n";
-    if (o.show) text += gridText(s, s.simulated ? reported(s, o.subUnit) : closed, fullGrid());
+    if (o.show) text += renderGrid(layoutOf(s), s.simulated ? reported(s, o.subUnit) : closed, fullGrid());
     print(o, j, text);
 }
 
 void runClear(const Options &o) {
-    Session s = Session::connect(o.rsrc);
+    Session s = Session::connect(o);
+    requireSubUnit(s, o.subUnit, true);
     s.openCard(o.subUnit);
+    auto staged = stage(s, o.subUnit, {});
+    // A refused clear (an RQ521 under local control) leaves every relay
+    // where it was: the record keeps them.
     check(KORVAX_Clear(s.handle, o.subUnit), "clear");
-    record(s, o.subUnit, {});
+    commit(staged);
     std::string text = "all relays of sub-unit " + std::to_string(o.subUnit) + " open\n";
-    if (o.show) text += gridText(s, s.simulated ? reported(s, o.subUnit) : std::set<Crosspoint>{}, fullGrid());
+    if (o.show) text += renderGrid(layoutOf(s), s.simulated ? reported(s, o.subUnit) : std::set<Crosspoint>{}, fullGrid());
     print(o, json{{"resource", s.rsrc}, {"subunit", o.subUnit}, {"cleared", true}}, text);
 }
 
+// ":CLOS (@...)", "ROUTe:OPEN:ALL" and the like: the commands that switch.
+bool switchesRelays(const std::string &command) {
+    const std::string header = lower(command.substr(0, command.find(' ')));
+    return header.find(":clos") != std::string::npos || header.find(":open") != std::string::npos;
+}
+
 void runScpi(const Options &o) {
-    Session s = Session::connect(o.rsrc);
+    Session s = Session::connect(o);
     // The relay commands need the cards identified; a chassis without a
     // matrix card still answers the other commands.
     int64_t opened = 0;
-    if (KORVAX_OpenSpecifiedCard(s.handle, 0, &opened) == 0 &&
-        (o.command.find("CLOS") != std::string::npos || o.command.find("OPEN") != std::string::npos))
+    const bool relays = switchesRelays(o.command) && KORVAX_OpenSpecifiedCard(s.handle, 0, &opened) == 0;
+    if (relays) {
+        if (KORVAX_GetGeometry(s.handle, 0, &s.geometry) < 0) throw refused("geometry of " + s.rsrc, KORVAX_ERR_PARAMETER);
         ensureRemote(s);
+        // The library edits its own image of the relays: start it from what
+        // korvax recorded, so that the command adds to it (the chassis holds
+        // that state already: no relay moves).
+        const auto recorded = closedNow(s, 0);
+        if (!recorded.empty() && !gFreshSimulation) applyState(s, 0, recorded);
+    }
     char reply[512] = {};
     KORVAX_SCPIQuery(s.handle, o.command.c_str(), reply);
+    if (relays && !gFreshSimulation) {
+        // What the chassis acknowledged, whatever the reply says.
+        auto staged = stage(s, 0, storedState(s));
+        commit(staged);
+    }
+    if (const int32_t code = scpiFailure(reply))
+        throw Failure{1, code, reply, "scpi " + o.command + " on " + s.rsrc, "the chassis's reply is an error text"};
     print(o, json{{"resource", s.rsrc}, {"command", o.command}, {"reply", reply}}, std::string(reply) + "\n");
 }
 
 void runShow(const Options &o) {
-    if (o.subUnit != 0)
-        throw UsageFailure{"only sub-unit 0 has a crosspoint matrix to show (the RF card and the adapter "
-                           "plate are not switched by crosspoint)"};
-    Session s = Session::connect(o.rsrc);
-    const Model &m = s.model_();
+    Session s = Session::connect(o);
+    requireSubUnit(s, o.subUnit, true);
     s.openCard(o.subUnit);
-    GridSelection sel{.card = o.card, .columns = std::nullopt, .width = terminalWidth()};
+    GridSelection sel = fullGrid();
+    sel.card = o.card;
     if (!o.columns.empty()) {
         sel.columns = parseRange(o.columns);
-        if (!sel.columns) throw UsageFailure{"--columns wants A:B with 1 <= A <= B, got '" + o.columns + "'"};
+        if (!sel.columns) throw usage("--columns wants A:B with 1 <= A <= B, got '" + o.columns + "'");
     }
-    if (o.card && (*o.card < 1 || *o.card > m.positions))
-        throw UsageFailure{"--card wants 1.." + std::to_string(m.positions)};
+    const KORVAX_Geometry &g = s.geometry;
+    if (o.card && (*o.card < 1 || *o.card > g.positions)) throw usage("--card wants 1.." + std::to_string(g.positions));
     const auto closed = closedNow(s, o.subUnit);
-    const int cards = s.cardsPresent();
+    const bool live = s.simulated && gFreshSimulation;
     json j = {{"resource", s.rsrc},
-              {"model", m.name},
+              {"model", s.model},
               {"subunit", o.subUnit},
-              {"rows", m.rows},
-              {"card_columns", m.cardColumns},
-              {"cards", cards},
-              {"source", s.simulated && gFreshSimulation ? "simulated chassis" : "recorded by korvax"},
+              {"rows", g.switchableRows},
+              {"card_rows", g.rows},
+              {"card_columns", g.cardColumns},
+              {"cards", g.cardsFitted},
+              {"source", live ? "simulated chassis" : "recorded by korvax"},
               {"closed", pointsJson(closed)}};
-    std::string text = s.rsrc + ": " + std::string(m.name) + ", " + std::to_string(cards) + " card(s) of " +
-                       std::to_string(m.rows) + " x " + std::to_string(m.cardColumns) +
-                       (s.simulated && gFreshSimulation ? ", as the simulated chassis reports it\n"
-                                    : ", as korvax last set it (a chassis cannot report its relays)\n");
-    text += renderGrid({m.rows, m.cardColumns, cards}, closed, sel);
+    std::string text = s.rsrc + ": " + s.model + ", " + std::to_string(g.cardsFitted) + " card(s) of " +
+                       std::to_string(g.switchableRows) + " x " + std::to_string(g.cardColumns) +
+                       (g.switchableRows < g.rows ? " (the rows a frame reaches of " + std::to_string(g.rows) + ")" : "") +
+                       (live ? "\nas the simulated chassis reports it\n"
+                             : "\nas korvax last set it (a chassis cannot report its relays)\n");
+    text += renderGrid(layoutOf(s), closed, sel);
     print(o, j, text);
 }
 
 void runSelfTest(const Options &o) {
-    Session s = Session::connect(o.rsrc);
+    Session s = Session::connect(o);
+    requireSubUnit(s, o.subUnit, false);
     char line[512] = {};
     const int32_t st = KORVAX_SelfTest(s.handle, o.subUnit, line, sizeof line);
     std::string text(line);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    if (st < 0) {
-        if (o.json)
-            std::cout << json{{"resource", s.rsrc}, {"passed", false}, {"text", text}}.dump(2) << '\n';
-        else
-            std::cout << text << '\n';
-        throw LibraryFailure{"self test", st};
-    }
+    if (st < 0) throw refused("self test of " + s.rsrc, st, text);
     print(o, json{{"resource", s.rsrc}, {"passed", true}, {"text", text}}, text + "\n");
 }
 
-// Each setting the RQ521 keeps, with its reader.
+// Each setting the RQ521 keeps: its reader, and the values the library takes.
 struct Setting {
     const char *key;
     int32_t (*get)(uint32_t, std::string &);
+    const char *accepted;
 };
 
 int32_t getIp(uint32_t h, std::string &v) {
@@ -508,129 +632,177 @@ int32_t getControl(uint32_t h, std::string &v) {
     return st;
 }
 
-constexpr std::array<Setting, 5> kSettings = {{{"ip", getIp},
-                                               {"lan-mode", getLan},
-                                               {"gpib", getGpib},
-                                               {"baud", getBaud},
-                                               {"control-mode", getControl}}};
+constexpr std::array<Setting, 5> kSettings = {{
+    {"ip", getIp, "192.168.1.X with X from 1 to 254 except 200, no leading zeros"},
+    {"lan-mode", getLan, "manual or auto"},
+    {"gpib", getGpib, "1..30"},
+    {"baud", getBaud, "9600, 19200, 38400, 57600 or 115200"},
+    {"control-mode", getControl, "local or remote"},
+}};
 
-uint32_t settingNumber(const std::string &key, const std::string &value) {
+const Setting &settingOf(const std::string &key) {
+    for (const auto &x : kSettings)
+        if (key == x.key) return x;
+    throw usage("unknown setting '" + key + "' (ip, lan-mode, gpib, baud, control-mode)");
+}
+
+uint32_t settingNumber(const Setting &s, const std::string &value) {
     try {
         size_t used = 0;
         const unsigned long n = std::stoul(value, &used);
         if (used == value.size() && n <= 0xFFFFFFFFul) return static_cast<uint32_t>(n);
     } catch (const std::exception &) {
     }
-    throw UsageFailure{key + " wants a number, got '" + value + "'"};
+    throw usage(std::string(s.key) + " wants a number (" + s.accepted + "), got '" + value + "'");
 }
 
 void runSettings(const Options &o) {
     const auto &args = o.settings;
     const bool set = !args.empty() && args[0] == "set";
     if (!args.empty() && !(args[0] == "get" && args.size() == 1) && !(set && args.size() == 3))
-        throw UsageFailure{"settings wants 'get' or 'set KEY VALUE'"};
-    std::string key, value;
+        throw usage("settings wants 'get' or 'set KEY VALUE'");
     if (set) {
-        key = args[1];
-        value = args[2];
-        if (std::none_of(kSettings.begin(), kSettings.end(), [&](const Setting &x) { return key == x.key; }))
-            throw UsageFailure{"unknown setting '" + key + "' (ip, lan-mode, gpib, baud, control-mode)"};
-    }
-    Session s = Session::connect(o.rsrc);
-    if (set) {
+        const Setting &setting = settingOf(args[1]);
+        const std::string &key = args[1], &value = args[2];
+        uint32_t number = 0;
+        if (key == "lan-mode" || key == "control-mode") {
+            const bool first = value == (key == "lan-mode" ? "manual" : "local") || value == "0";
+            const bool second = value == (key == "lan-mode" ? "auto" : "remote") || value == "1";
+            if (!first && !second) throw usage(key + " wants " + setting.accepted + ", got '" + value + "'");
+            number = second ? 1 : 0;
+        } else if (key == "gpib" || key == "baud") {
+            number = settingNumber(setting, value);
+        }
+        Session s = Session::connect(o);
         int32_t st = 0;
         if (key == "ip") st = KORVAX_SetIPAddress(s.handle, value.c_str());
-        else if (key == "lan-mode") {
-            if (value != "manual" && value != "auto" && value != "0" && value != "1")
-                throw UsageFailure{"lan-mode wants manual or auto"};
-            st = KORVAX_SetLANMode(s.handle, value == "auto" || value == "1" ? 1 : 0);
-        } else if (key == "gpib") st = KORVAX_SetGPIBAddress(s.handle, settingNumber(key, value));
-        else if (key == "baud") st = KORVAX_SetBaudRate(s.handle, settingNumber(key, value));
-        else {
-            if (value != "local" && value != "remote") throw UsageFailure{"control-mode wants local or remote"};
-            st = KORVAX_SetControlMode(s.handle, value == "remote" ? 1 : 0);
-        }
-        check(st, "set " + key);
+        else if (key == "lan-mode") st = KORVAX_SetLANMode(s.handle, number);
+        else if (key == "gpib") st = KORVAX_SetGPIBAddress(s.handle, number);
+        else if (key == "baud") st = KORVAX_SetBaudRate(s.handle, number);
+        else st = KORVAX_SetControlMode(s.handle, number);
+        if (st < 0)
+            throw refused("set " + key + " of " + s.rsrc, st,
+                          std::string(setting.accepted).empty() ? "" : key + " takes " + setting.accepted);
         print(o, json{{"resource", s.rsrc}, {"set", key}, {"value", value}}, key + " set to " + value + "\n");
         return;
     }
+    Session s = Session::connect(o);
     json j = {{"resource", s.rsrc}};
     std::string text;
     for (const auto &x : kSettings) {
         std::string v;
         const int32_t st = x.get(s.handle, v);
+        const std::string pad(14 - std::strlen(x.key), ' ');
         if (st < 0) {
             j[x.key] = nullptr;
-            text += std::string(x.key) + std::string(14 - std::string(x.key).size(), ' ') + "(" +
-                    errorMessage(st) + ")\n";
+            text.append(x.key).append(pad).append("(" + errorMessage(st) + ")\n");
         } else {
             j[x.key] = v;
-            text += std::string(x.key) + std::string(14 - std::string(x.key).size(), ' ') + v + "\n";
+            text.append(x.key).append(pad).append(v).append("\n");
         }
     }
     print(o, j, text);
 }
 
 struct Progress {
-    bool bar;
+    bool terminal;
+    ProgressLine line;
     int lastTenth = -1;
+    uint64_t sent = 0;
 };
 
 void showProgress(uint64_t sent, uint64_t total, void *context) {
     auto &p = *static_cast<Progress *>(context);
+    p.sent = sent;
+    if (p.terminal) {
+        if (const auto text = p.line.update(sent, total, ProgressLine::Clock::now())) {
+            (void)std::fputs(text->c_str(), stderr);
+            (void)std::fflush(stderr);
+        }
+        return;
+    }
     const int percent = total ? static_cast<int>(std::min<uint64_t>(100, sent * 100 / total)) : 0;
-    if (p.bar) {
-        const int filled = percent * 40 / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%% %llu/%llu bytes", std::string(filled, '#').c_str(),
-                     std::string(40 - filled, ' ').c_str(), percent, static_cast<unsigned long long>(sent),
-                     static_cast<unsigned long long>(total));
-        (void)std::fflush(stderr);
-    } else if (percent / 10 != p.lastTenth || sent == total) {
+    if (percent / 10 != p.lastTenth || sent == total) {
         p.lastTenth = percent / 10;
         std::fprintf(stderr, "update: %llu of %llu bytes sent (%d%%)\n", static_cast<unsigned long long>(sent),
                      static_cast<unsigned long long>(total), percent);
     }
 }
 
-void runUpdate(const Options &o) {
-    Session s = Session::connect(o.rsrc);
-    Progress p{static_cast<bool>(isatty(STDERR_FILENO))};
-    const int32_t st = OnlineUpdateWithProgress(s.handle, o.file.c_str(), showProgress, &p);
-    if (p.bar) (void)std::fputc('\n', stderr);
-    check(st, "update from " + o.file);
+// The image must be a readable file of a size a chassis takes; checked
+// before anything is sent, since a transfer that stops part-way leaves the
+// chassis without a whole image.
+uint64_t checkImage(const std::string &file) {
     std::error_code ec;
-    const auto size = std::filesystem::file_size(o.file, ec);
-    print(o, json{{"resource", s.rsrc}, {"file", o.file}, {"bytes", ec ? 0 : size}, {"done", true}},
+    const auto status = std::filesystem::status(file, ec);
+    std::ifstream probe(file, std::ios::binary);
+    if (ec || !probe || status.type() != std::filesystem::file_type::regular)
+        throw Failure{1, KORVAX_ERR_UPDATE_FILE_OPEN, errorMessage(KORVAX_ERR_UPDATE_FILE_OPEN), "update from " + file,
+                      ec || !probe ? "cannot open '" + file + "': " + std::strerror(errno)
+                                   : "'" + file + "' is not a regular file"};
+    const uint64_t size = std::filesystem::file_size(file, ec);
+    if (ec || size == 0 || size > kMaxFirmwareImage)
+        throw Failure{2, KORVAX_ERR_UPDATE_CHECK, "firmware image '" + file + "' is " + std::to_string(size) +
+                      " bytes: a chassis takes 1 to " + std::to_string(kMaxFirmwareImage) + " bytes",
+                      "update from " + file, "nothing was sent"};
+    return size;
+}
+
+bool confirmed(const Session &s, const std::string &file, uint64_t size) {
+    std::cerr << "Load the firmware image " << file << " (" << size << " bytes) into the " << s.model << " at "
+              << s.rsrc << "?\nA transfer that stops part-way leaves the chassis to be updated again. [y/N] "
+              << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    answer = lower(answer);
+    return answer == "y" || answer == "yes";
+}
+
+void runUpdate(const Options &o) {
+    const uint64_t size = checkImage(o.file);
+    Session s = Session::connect(o);
+    if (!o.yes && !confirmed(s, o.file, size))
+        throw Failure{1, KORVAX_ERR_UPDATE_CHECK, "update not confirmed", "update of " + s.rsrc,
+                      "nothing was sent (answer y, or add --yes)"};
+    Progress p{static_cast<bool>(isatty(STDERR_FILENO)), ProgressLine(terminalWidth(STDERR_FILENO))};
+    const int32_t st = KORVAX_OnlineUpdateProgress(s.handle, o.file.c_str(), showProgress, &p);
+    if (p.terminal) (void)std::fputc('\n', stderr);
+    if (st < 0)
+        throw refused("update of " + s.rsrc + " from " + o.file, st,
+                      "the transfer stopped after " + std::to_string(p.sent) + " of " + std::to_string(size) +
+                          " bytes: the chassis may be left without a complete firmware image and need the update "
+                          "again (run the same command once the cause is mended)");
+    print(o, json{{"resource", s.rsrc}, {"file", o.file}, {"bytes", size}, {"done", true}},
           "firmware image " + o.file + " sent\n");
 }
 
 void runDemo(const Options &o) {
     // "korvax --sim RQ522 demo" means the same as "korvax demo --model RQ522".
     const std::string model = o.sim.empty() ? o.demoModel : o.sim;
-    const std::string rsrc = declareSimulation(model, "");
-    json j = {{"resource", rsrc}};
+    Options demo = o;
+    demo.rsrc = declareSimulation(model, "");
+    json j = {{"resource", demo.rsrc}};
     auto say = [&](const std::string &line) {
         if (!o.json) std::cout << line << '\n';
     };
     char version[16] = {};
     KORVAX_GetLibVersion(version);
-    say(std::string("KORVAX ") + version + ", simulated " + model + " chassis " + rsrc);
+    say(std::string("KORVAX ") + version + ", simulated " + model + " chassis " + demo.rsrc);
 
     const auto found = discover();
     say("find: " + std::to_string(found.size()) + " chassis");
     for (const auto &f : found) say("  " + f.rsrc + "  " + modelName(f.model));
-    Session s = Session::connect(rsrc);
+    Session s = Session::connect(demo);
     say("connect: handle " + std::to_string(s.handle));
     s.openCard(0);
     say("open card: sub-unit 0");
     check(KORVAX_Init(s.handle, 0), "init");
     say("init: relay maps built, every relay open");
-    const Model &m = s.model_();
 
     // By state array: row 1 column 1, and row 2 of the last column of card 1.
-    const std::set<Crosspoint> byArray = {{1, 1}, {2, m.cardColumns}};
+    const std::set<Crosspoint> byArray = {{1, 1}, {2, s.geometry.cardColumns}};
     applyState(s, 0, byArray);
-    say("close by state array: 1!1, 2!" + std::to_string(m.cardColumns));
+    say("close by state array: 1!1, 2!" + std::to_string(s.geometry.cardColumns));
     // By SCPI: channel lists number 48 columns per row whatever the chassis,
     // so row 1 means the same crosspoints on every model.
     const std::string command = ":CLOS (@0(1!3:1!4))";
@@ -642,7 +814,7 @@ void runDemo(const Options &o) {
     const auto closed = reported(s, 0);
     j["closed"] = pointsJson(closed);
     say("the simulated chassis reports:");
-    if (!o.json) std::cout << gridText(s, closed, fullGrid());
+    if (!o.json) std::cout << renderGrid(layoutOf(s), closed, fullGrid());
 
     char line[512] = {};
     check(KORVAX_SelfTest(s.handle, 0, line, sizeof line), "self test");
@@ -654,64 +826,128 @@ void runDemo(const Options &o) {
     const auto after = reported(s, 0);
     say("clear: " + std::to_string(after.size()) + " crosspoints closed");
     j["closed_after_clear"] = after.size();
-    if (o.json) std::cout << j.dump(2) << '\n';
+    if (o.json) {
+        j["simulated"] = true;
+        std::cout << j.dump(2) << '\n';
+    }
 }
 
-int reportLibraryFailure(const Options &o, const LibraryFailure &f) {
-    const std::string message = errorMessage(f.code);
-    std::cerr << "korvax: " << f.what << ": " << message << " (" << f.code << " " << errorName(f.code) << ")\n";
+int report(const Options &o, const Failure &f) {
+    std::string line = "korvax: ";
+    if (f.exitCode == 2) line += f.message;
+    else line += f.during + ": " + f.message;
+    // The library's own failures carry their code, as the header names it.
+    if (f.message == errorMessage(f.code) || f.code < KORVAX_ERR_VISA_API)
+        line += " (" + std::to_string(f.code) + " " + errorName(f.code) + ")";
+    std::cerr << line << "\n";
+    if (!f.detail.empty()) std::cerr << "  " << f.detail << "\n";
     if (o.json)
-        std::cout << json{{"error", {{"code", f.code}, {"name", errorName(f.code)}, {"message", message}, {"during", f.what}}}}.dump(2)
+        std::cout << json{{"error",
+                           {{"code", f.code},
+                            {"name", errorName(f.code)},
+                            {"message", f.message},
+                            {"during", f.during},
+                            {"detail", f.detail}}}}
+                         .dump(2)
                   << '\n';
-    return 1;
+    return f.exitCode;
+}
+
+constexpr const char *kNumbering =
+    "ROW!COLUMN counts the column across the whole chassis row, card after card (on an RQ522, "
+    "2!97 is row 2 of card 2). SCPI channel lists (korvax scpi) count 48 columns per row whatever "
+    "the chassis, so on an RQ520 or RQ522 the same text names another crosspoint: on an RQ522 "
+    "'korvax close RSRC 2!1' and 'korvax scpi RSRC \":CLOS (@0(43!1))\"' close the same relay, "
+    "while ':CLOS (@0(2!1))' closes 1!49.";
+
+// The command word of argv, skipping the global options and their values.
+std::optional<std::string> commandWord(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--sim" || a == "--timeout") {
+            ++i;
+            continue;
+        }
+        if (!a.empty() && a[0] == '-') continue;
+        return a;
+    }
+    return std::nullopt;
 }
 
 int run(int argc, char **argv) {
     Options o;
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--json") o.json = true;
+
     CLI::App app{"korvax: find, inspect and switch relay switch-matrix chassis"};
     app.require_subcommand(1);
     app.fallthrough();
-    app.add_option("--sim", o.sim, "run against a simulated chassis of this model (RQ520 ... RQ523B)");
-    app.add_flag("--json", o.json, "print machine-readable JSON");
+    app.add_option("--sim", o.sim, "run against a simulated chassis of this model (RQ520, RQ520B, RQ521, RQ522, "
+                                   "RQ523, RQ523B); a RSRC given names it");
+    app.add_flag("--json", o.json, "print one JSON object (on failure {\"error\": {...}})");
+    app.add_option("--timeout", o.timeoutMs, "VISA timeout in milliseconds for every reply (discovery's too)")
+        ->check(CLI::Range(1u, 3600000u));
     app.set_version_flag("--version", KORVAX_LIB_VERSION);
 
-    auto withRsrc = [&](CLI::App *c) {
-        c->add_option("RSRC", o.rsrc, "VISA resource string (optional with --sim)");
+    auto withRsrc = [&](CLI::App *c, const char *what = "VISA resource string (leave out with --sim)") {
+        c->add_option("RSRC", o.rsrc, what);
         return c;
     };
     auto *find = app.add_subcommand("find", "list the chassis discovery finds");
-    auto *info = withRsrc(app.add_subcommand("info", "identity, versions, serials, cards and board presence"));
+    find->add_flag("--verbose,-v", o.verbose, "say for every resource listed what it answered");
+    auto *info = withRsrc(app.add_subcommand("info", "identity, versions, serials, matrix, cards and board presence"));
     auto *close = app.add_subcommand("close", "close crosspoints, e.g. 1!1,2!3:4!5 (row!column, from 1)");
     auto *open = app.add_subcommand("open", "open crosspoints, e.g. 1!1,2!3:4!5");
     for (auto *c : {close, open}) {
-        c->add_option("RSRC", o.rsrc, "VISA resource string (leave out with --sim)");
+        withRsrc(c);
         c->add_option("LIST", o.list, "crosspoint list: ROW!COLUMN or ROW!COLUMN:ROW!COLUMN, comma-separated");
-        c->add_option("--subunit", o.subUnit, "sub-unit number (0 matrix; 1, 2 on RQ520/RQ520B)");
+        c->add_option("--subunit", o.subUnit, "sub-unit number (only 0 has a crosspoint matrix)");
         c->add_flag("--show", o.show, "show the grid afterwards");
+        c->footer(kNumbering);
     }
     auto *clear = withRsrc(app.add_subcommand("clear", "open every relay of the sub-unit"));
-    clear->add_option("--subunit", o.subUnit, "sub-unit number");
+    clear->add_option("--subunit", o.subUnit, "sub-unit number (only 0 has a crosspoint matrix)");
     clear->add_flag("--show", o.show, "show the grid afterwards");
-    auto *scpi = app.add_subcommand("scpi", "send one SCPI command and print the reply text");
-    scpi->add_option("RSRC", o.rsrc, "VISA resource string");
+    auto *scpi = withRsrc(app.add_subcommand("scpi", "send one SCPI command and print the reply text"));
     scpi->add_option("COMMAND", o.command, "SCPI command, e.g. ':CLOS (@0(1!1))'");
+    scpi->footer(std::string("An error reply exits 1. Relay commands start from the state korvax recorded "
+                             "and record what the chassis took. ") + kNumbering);
     auto *show = withRsrc(app.add_subcommand("show", "the sub-unit's crosspoints as a grid per card"));
     show->add_option("--card", o.card, "only this card (1-based position)");
     show->add_option("--columns", o.columns, "only chassis columns A:B");
-    show->add_option("--subunit", o.subUnit, "sub-unit number");
+    show->add_option("--subunit", o.subUnit, "sub-unit number (only 0 has a crosspoint matrix)");
     auto *selftest = withRsrc(app.add_subcommand("selftest", "run the loop-back self test"));
-    selftest->add_option("--subunit", o.subUnit, "sub-unit number");
-    auto *settings = app.add_subcommand("settings", "read (get) or change (set KEY VALUE) the communication settings");
-    settings->add_option("RSRC", o.rsrc, "VISA resource string");
-    settings->add_option("ACTION", o.settings, "get | set KEY VALUE (keys: ip, lan-mode, gpib, baud, control-mode)");
-    auto *update = app.add_subcommand("update", "load a firmware image into the chassis");
-    update->add_option("RSRC", o.rsrc, "VISA resource string");
-    update->add_option("FILE", o.file, "firmware image");
+    selftest->add_option("--subunit", o.subUnit, "sub-unit number (0; 1 and 2 on an RQ520/RQ520B)");
+    auto *settings = withRsrc(app.add_subcommand("settings", "read (get) or change (set KEY VALUE) the communication settings"));
+    std::string keys;
+    for (const auto &x : kSettings) keys += std::string("  ") + x.key + ": " + x.accepted + "\n";
+    settings->add_option("ACTION", o.settings, "get | set KEY VALUE");
+    settings->footer("Settings (RQ521 only) and the values the library takes:\n" + keys);
+    auto *update = withRsrc(app.add_subcommand("update", "load a firmware image into the chassis"));
+    update->add_option("FILE", o.file, "firmware image (1 byte to 16 MiB)");
+    update->add_flag("--yes,-y", o.yes, "do not ask for confirmation");
     auto *demo = app.add_subcommand("demo", "a whole session on a simulated chassis");
     demo->add_option("--model", o.demoModel, "chassis model to simulate (default RQ521)");
 
     for (auto *c : app.get_subcommands({}))
-        c->footer("Every subcommand also takes --sim MODEL and --json (see korvax --help).");
+        if (c->get_footer().empty()) c->footer("Every subcommand also takes --sim MODEL, --timeout MS and --json.");
+
+    std::string commands;
+    for (auto *c : app.get_subcommands({})) commands += (commands.empty() ? "" : ", ") + c->get_name();
+    const bool help = std::any_of(argv + 1, argv + argc, [](const char *a) {
+        return std::string_view(a) == "--help" || std::string_view(a) == "-h" || std::string_view(a) == "--version";
+    });
+    const auto wrongLine = [&](std::string message) {
+        Failure f = usage(std::move(message));
+        f.detail = "run 'korvax --help' for the commands, 'korvax COMMAND --help' for their options";
+        return report(o, f);
+    };
+    if (!help) {
+        const auto word = commandWord(argc, argv);
+        const auto known = app.get_subcommands([&](const CLI::App *c) { return word && c->check_name(*word); });
+        if (!word) return wrongLine("a command is needed (commands: " + commands + ")");
+        if (known.empty()) return wrongLine("unknown command '" + *word + "' (commands: " + commands + ")");
+    }
 
     try {
         app.parse(argc, argv);
@@ -722,11 +958,11 @@ int run(int argc, char **argv) {
     } catch (const CLI::CallForVersion &e) {
         return app.exit(e);
     } catch (const CLI::ParseError &e) {
-        app.exit(e);
-        return 2;
+        return wrongLine(e.what());
     }
 
     try {
+        o.rsrcGiven = !o.rsrc.empty();
         if (!o.sim.empty() && !demo->parsed()) {
             // "korvax --sim RQ521 close 1!1": the one positional is the list.
             if (close->parsed() || open->parsed()) {
@@ -739,12 +975,13 @@ int run(int argc, char **argv) {
                 o.settings.insert(o.settings.begin(), o.rsrc);
                 o.rsrc.clear();
             }
+            o.rsrcGiven = !o.rsrc.empty();
             o.rsrc = declareSimulation(o.sim, o.rsrc);
         }
         if ((close->parsed() || open->parsed()) && o.list.empty())
-            throw UsageFailure{"a crosspoint list is needed, e.g. 1!1,2!3:4!5"};
-        if (scpi->parsed() && o.command.empty()) throw UsageFailure{"an SCPI command is needed"};
-        if (update->parsed() && o.file.empty()) throw UsageFailure{"a firmware file is needed"};
+            throw usage("a crosspoint list is needed, e.g. 1!1,2!3:4!5");
+        if (scpi->parsed() && o.command.empty()) throw usage("an SCPI command is needed");
+        if (update->parsed() && o.file.empty()) throw usage("a firmware file is needed");
 
         if (find->parsed()) runFind(o);
         else if (info->parsed()) runInfo(o);
@@ -758,12 +995,8 @@ int run(int argc, char **argv) {
         else if (update->parsed()) runUpdate(o);
         else if (demo->parsed()) runDemo(o);
         return 0;
-    } catch (const UsageFailure &f) {
-        std::cerr << "korvax: " << f.message << "\n";
-        if (o.json) std::cout << json{{"error", {{"usage", f.message}}}}.dump(2) << '\n';
-        return 2;
-    } catch (const LibraryFailure &f) {
-        return reportLibraryFailure(o, f);
+    } catch (const Failure &f) {
+        return report(o, f);
     }
 }
 

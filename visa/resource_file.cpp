@@ -1,284 +1,41 @@
-// The resource file: one INI-style section per simulated chassis.
-//
-//   # comment (also ';'), on a line of its own
-//   [TCPIP0::sim-rq521::INSTR]
-//   model = RQ521
-//   serial = 12345678
-//
-// A section without `model` names a real instrument, reached over its
-// interface; its only keys are `portmapper-port` (VXI-11 hosts whose
-// portmapper is not on port 111) and `socket-port` (a LAN instrument that
-// speaks on a raw TCP port instead of VXI-11).
-//
-// Keys and values are described in sim/README.md. Everything is checked;
-// a section with any bad line is left out whole, because a chassis that is
-// half what the user wrote would mislead more than a missing one.
+#include "visa/resource_file.h"
+
 #include <algorithm>
-#include <array>
-#include <cctype>
 #include <charconv>
 #include <cstdlib>
-#include <functional>
-#include <map>
 #include <optional>
 #include <set>
 
+#include "visa/builtin_visa.h"
 #include "visa/resource_name.h"
-#include "visa/simulation.h"
 
 namespace korvax::visa {
 namespace {
 
-using sim::Config;
+constexpr std::string_view kPortmapperPort = "portmapper-port";
+constexpr std::string_view kSocketPort = "socket-port";
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return s;
-}
-
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char &c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::vector<std::string_view> splitList(std::string_view s) {
-    std::vector<std::string_view> out;
-    for (;;) {
-        const std::size_t comma = s.find(',');
-        out.push_back(trim(s.substr(0, comma)));
-        if (comma == std::string_view::npos) return out;
-        s.remove_prefix(comma + 1);
-    }
-}
-
-// A whole number, decimal or with 0x in hexadecimal.
-std::optional<uint64_t> number(std::string_view s, uint64_t max) {
-    int base = 10;
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        s.remove_prefix(2);
-        base = 16;
-    }
-    uint64_t value = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value, base);
-    if (s.empty() || ec != std::errc{} || end != s.data() + s.size() || value > max)
+std::optional<uint16_t> port(std::string_view s) {
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (s.empty() || ec != std::errc{} || end != s.data() + s.size() || value == 0 || value > 0xFFFF)
         return std::nullopt;
-    return value;
+    return static_cast<uint16_t>(value);
 }
-
-std::optional<uint64_t> hex(std::string_view s, uint64_t max) {
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s.remove_prefix(2);
-    uint64_t value = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value, 16);
-    if (s.empty() || ec != std::errc{} || end != s.data() + s.size() || value > max)
-        return std::nullopt;
-    return value;
-}
-
-// "3.06" as the library prints it: two hexadecimal bytes.
-std::optional<sim::Version> version(std::string_view s) {
-    const std::size_t dot = s.find('.');
-    if (dot == std::string_view::npos) return std::nullopt;
-    const auto major = hex(s.substr(0, dot), 0xFF);
-    const auto minor = hex(s.substr(dot + 1), 0xFF);
-    if (!major || !minor || dot > 2 || s.size() - dot - 1 > 2) return std::nullopt;
-    return sim::Version{static_cast<uint8_t>(*major), static_cast<uint8_t>(*minor)};
-}
-
-std::optional<bool> flag(std::string_view s, std::string_view no, std::string_view yes) {
-    const std::string v = lower(s);
-    if (v == "0" || v == no) return false;
-    if (v == "1" || v == yes) return true;
-    return std::nullopt;
-}
-
-std::optional<uint32_t> serial(std::string_view s) {
-    if (lower(s) == "unset") return sim::kSerialUnset;
-    const auto v = number(s, 0xFFFFFFFFu);
-    if (!v) return std::nullopt;
-    return static_cast<uint32_t>(*v);
-}
-
-// Applies one key; returns the complaint, empty when the line is good.
-using Setter = std::function<std::string(Config &, std::string_view)>;
-
-template <typename T>
-std::string set(T &field, std::optional<T> value, std::string_view expected) {
-    if (!value) return "expected " + std::string(expected);
-    field = *value;
-    return {};
-}
-
-template <typename T>
-std::optional<T> narrow(std::optional<uint64_t> v) {
-    return v ? std::optional<T>(static_cast<T>(*v)) : std::nullopt;
-}
-
-const std::map<std::string, Setter, std::less<>> &chassisKeys() {
-    static const std::map<std::string, Setter, std::less<>> keys = {
-        {"idn-maker",
-         [](Config &c, std::string_view v) {
-             c.idnMaker = v;
-             return std::string();
-         }},
-        {"idn-model",
-         [](Config &c, std::string_view v) {
-             c.idnModel = v;
-             return std::string();
-         }},
-        {"serial",
-         [](Config &c, std::string_view v) {
-             return set(c.serial, serial(v), "a serial number or \"unset\"");
-         }},
-        {"hw-version",
-         [](Config &c, std::string_view v) {
-             return set(c.hwVersion, narrow<uint8_t>(number(v, 255)), "a number 0..255");
-         }},
-        {"maker-code",
-         [](Config &c, std::string_view v) {
-             if (v.size() != 2) return std::string("expected two characters");
-             c.makerCode = {v[0], v[1]};
-             return std::string();
-         }},
-        {"adapter-code",
-         [](Config &c, std::string_view v) {
-             return set(c.adapterCode, narrow<uint16_t>(hex(v, 0xFFFF)),
-                        "a hexadecimal code such as 041A");
-         }},
-        {"firmware",
-         [](Config &c, std::string_view v) {
-             std::vector<sim::Version> pairs;
-             for (std::string_view item : splitList(v)) {
-                 const auto ver = version(item);
-                 if (!ver) return std::string("expected versions such as 3.06, 1.02");
-                 pairs.push_back(*ver);
-             }
-             c.firmware = std::move(pairs);
-             return std::string();
-         }},
-        {"comm-firmware",
-         [](Config &c, std::string_view v) {
-             return set(c.commFirmware, version(v), "a version such as 1.02");
-         }},
-        {"fitted",
-         [](Config &c, std::string_view v) {
-             const std::string all = lower(v);
-             if (all == "all" || all == "none") {
-                 for (auto &s : c.slots) s.fitted = all == "all";
-                 return std::string();
-             }
-             std::vector<bool> fitted(c.slots.size(), false);
-             for (std::string_view item : splitList(v)) {
-                 const auto n = number(item, c.slots.size());
-                 if (!n || *n == 0)
-                     return "expected \"all\", \"none\" or slot numbers 1.." +
-                            std::to_string(c.slots.size());
-                 fitted[*n - 1] = true;
-             }
-             for (std::size_t i = 0; i < c.slots.size(); ++i) c.slots[i].fitted = fitted[i];
-             return std::string();
-         }},
-        {"rf-kind",
-         [](Config &c, std::string_view v) {
-             return set(c.rfCardKind, narrow<uint8_t>(number(v, 255)), "a number 0..255");
-         }},
-        {"adapter",
-         [](Config &c, std::string_view v) {
-             return set(c.adapterFitted, flag(v, "no", "yes"), "yes or no");
-         }},
-        {"control-mode",
-         [](Config &c, std::string_view v) {
-             const auto remote = flag(v, "local", "remote");
-             return set(c.controlMode, remote ? std::optional<uint8_t>(*remote) : std::nullopt,
-                        "local or remote (0 or 1)");
-         }},
-        {"ip",
-         [](Config &c, std::string_view v) {
-             std::array<uint8_t, 4> ip{};
-             std::size_t count = 0;
-             for (std::string_view rest = v;; ++count) {
-                 const std::size_t dot = rest.find('.');
-                 const auto octet = number(rest.substr(0, dot), 255);
-                 if (!octet || count >= 4)
-                     return std::string("expected an address such as 192.168.1.10");
-                 ip[count] = static_cast<uint8_t>(*octet);
-                 if (dot == std::string_view::npos) break;
-                 rest.remove_prefix(dot + 1);
-             }
-             if (count != 3) return std::string("expected an address such as 192.168.1.10");
-             c.ip = ip;
-             return std::string();
-         }},
-        {"lan-mode",
-         [](Config &c, std::string_view v) {
-             const auto automatic = flag(v, "manual", "auto");
-             return set(c.lanMode, automatic ? std::optional<uint8_t>(*automatic) : std::nullopt,
-                        "manual or auto (0 or 1)");
-         }},
-        {"gpib",
-         [](Config &c, std::string_view v) {
-             const auto a = number(v, 30);
-             return set(c.gpibAddress, a && *a >= 1 ? narrow<uint8_t>(a) : std::nullopt,
-                        "an address 1..30");
-         }},
-        {"baud",
-         [](Config &c, std::string_view v) {
-             const auto b = number(v, 115200);
-             const bool ok =
-                 b && (*b == 9600 || *b == 19200 || *b == 38400 || *b == 57600 || *b == 115200);
-             return set(c.baudRate, ok ? narrow<uint32_t>(b) : std::nullopt,
-                        "9600, 19200, 38400, 57600 or 115200");
-         }},
-    };
-    return keys;
-}
-
-// "slot<N>.<field>" for the card in physical slot N (1-based).
-std::string setSlot(Config &c, std::string_view key, std::string_view v) {
-    key.remove_prefix(4);
-    const std::size_t dot = key.find('.');
-    const auto n = number(key.substr(0, dot), 255);
-    if (dot == std::string_view::npos || !n) return "unknown key";
-    if (*n < 1 || *n > c.slots.size())
-        return "this chassis has slots 1.." + std::to_string(c.slots.size());
-    sim::Slot &slot = c.slots[*n - 1];
-    const std::string_view field = key.substr(dot + 1);
-    if (field == "serial") return set(slot.serial, serial(v), "a serial number or \"unset\"");
-    if (field == "hw")
-        return set(slot.hwVersion, narrow<uint8_t>(number(v, 255)), "a number 0..255");
-    if (field == "loopback")
-        return set(slot.loopback, narrow<uint8_t>(number(v, 15)), "a line mask 0..15");
-    return "unknown key";
-}
-
-struct Entry {
-    int line;
-    std::string key;
-    std::string value;
-};
-
-struct Section {
-    int line = 0;
-    std::string name;
-    std::vector<Entry> entries;
-    std::vector<ResourceFileProblem> problems;
-};
 
 class Reader {
 public:
-    ParsedResourceFile read(std::string_view text) {
+    ResourceFileContent read(std::string_view text) {
         int lineNo = 0;
         while (!text.empty()) {
             ++lineNo;
             const std::size_t nl = text.find('\n');
             const std::string_view raw = text.substr(0, nl);
             text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
-            line(lineNo, trim(raw));
+            line(lineNo, trimmed(raw));
         }
         finish();
-        std::stable_sort(out_.problems.begin(), out_.problems.end(),
-                         [](const auto &a, const auto &b) { return a.line < b.line; });
+        sortByLine(out_.problems);
         return std::move(out_);
     }
 
@@ -300,7 +57,7 @@ private:
                 complain(n, "a section header is [resource string]");
                 return;
             }
-            current_->name = trim(text.substr(1, text.size() - 2));
+            current_->name = trimmed(text.substr(1, text.size() - 2));
             const auto canonical = canonicalResourceName(current_->name);
             if (!canonical)
                 complain(n, "\"" + current_->name + "\" is not a resource string");
@@ -313,113 +70,81 @@ private:
             complain(n, "expected [resource string] or key = value");
             return;
         }
+        std::string key = lowerCase(trimmed(text.substr(0, eq)));
         if (!current_) {
-            complain(n, "key = value before the first [resource string]");
+            setting(n, key, lowerCase(trimmed(text.substr(eq + 1))));
             return;
         }
-        current_->entries.push_back(
-            {n, lower(trim(text.substr(0, eq))), std::string(trim(text.substr(eq + 1)))});
+        if (std::any_of(current_->entries.begin(), current_->entries.end(),
+                        [&](const ResourceFileEntry &e) { return e.key == key; }))
+            complain(n, key + ": given twice");
+        current_->entries.push_back({n, std::move(key), std::string(trimmed(text.substr(eq + 1)))});
     }
 
-    static std::optional<Config> configure(Section &section) {
-        auto complain = [&](int line, std::string message) {
-            section.problems.push_back({line, std::move(message)});
-        };
-        std::set<std::string> keys;
-        std::optional<Config> config;
-        bool modelGiven = false;
-        for (const Entry &e : section.entries) {
-            if (!keys.insert(e.key).second) complain(e.line, e.key + ": given twice");
-            if (e.key != "model") continue;
-            modelGiven = true;
-            if (const auto model = sim::parseModel(e.value))
-                config = Config::forModel(*model);
-            else
-                complain(e.line, "model: expected RQ520, RQ520B, RQ521, RQ522, RQ523 or RQ523B");
+    // A setting of the library, before the first section.
+    void setting(int n, const std::string &key, const std::string &value) {
+        if (key != "serial-scan") {
+            complain(n, key + ": not a setting (before the first [resource string] only "
+                              "serial-scan may stand)");
+        } else if (out_.scanAllSerialPorts) {
+            complain(n, key + ": given twice");
+        } else if (value == "all" || value == "named") {
+            out_.scanAllSerialPorts = value == "all";
+        } else {
+            complain(n, key + ": expected all or named");
         }
-        if (!modelGiven) complain(section.line, "no model given");
-        if (!config) return std::nullopt;
-        for (const Entry &e : section.entries) {
-            if (e.key == "model") continue;
-            std::string complaint;
-            if (const auto it = chassisKeys().find(e.key); it != chassisKeys().end())
-                complaint = it->second(*config, e.value);
-            else if (e.key.starts_with("slot"))
-                complaint = setSlot(*config, e.key, e.value);
-            else
-                complaint = "unknown key";
-            if (!complaint.empty()) complain(e.line, e.key + ": " + complaint);
-        }
-        // Checked once every key is in: the firmware decides the layout.
-        for (const Entry &e : section.entries)
-            if (e.key == "serial" && sim::usesOldSlotLayout(*config) &&
-                config->serial != sim::kSerialUnset && config->serial > sim::kOldLayoutSerialMax)
-                complain(e.line, "serial: an " + std::string(sim::modelName(config->model)) +
-                                     " with firmware before 3.06 stores 7 digits (at most " +
-                                     std::to_string(sim::kOldLayoutSerialMax) + ")");
-        return config;
     }
 
-    // A section without a model names a real instrument; only the keys of
-    // how to reach it apply. A stray chassis key means a forgotten model.
-    static std::optional<InstrumentDeclaration> instrument(Section &section) {
-        const bool modelGiven = std::any_of(section.entries.begin(), section.entries.end(),
-                                            [](const Entry &e) { return e.key == "model"; });
-        const bool chassisKey = std::any_of(section.entries.begin(), section.entries.end(),
-                                            [](const Entry &e) {
-                                                return e.key != "portmapper-port" &&
-                                                       e.key != "socket-port";
-                                            });
-        if (modelGiven || chassisKey) return std::nullopt;
-        InstrumentDeclaration out{section.name, 0, 0};
-        std::set<std::string> keys;
-        for (const Entry &e : section.entries) {
-            if (!keys.insert(e.key).second) {
-                section.problems.push_back({e.line, e.key + ": given twice"});
-                continue;
-            }
-            const auto port = number(e.value, 0xFFFF);
-            if (!port || *port == 0)
-                section.problems.push_back({e.line, e.key + ": expected a port 1..65535"});
-            else
-                (e.key == "socket-port" ? out.socketPort : out.portmapperPort) =
-                    static_cast<uint16_t>(*port);
-        }
-        return out;
+    // A section whose keys all say how to reach a real instrument.
+    static bool namesInstrument(const ResourceFileSection &section) {
+        return std::all_of(section.entries.begin(), section.entries.end(), [](const auto &e) {
+            return e.key == kPortmapperPort || e.key == kSocketPort;
+        });
     }
 
     void finish() {
         if (!current_) return;
-        Section section = std::move(*current_);
+        ResourceFileSection section = std::move(*current_);
         current_.reset();
-        if (auto real = instrument(section)) {
-            if (section.problems.empty()) {
-                out_.instruments.push_back(std::move(*real));
-                return;
-            }
-            const std::string ignored = " (resource " + section.name + " ignored)";
-            for (auto &p : section.problems) out_.problems.push_back({p.line, p.message + ignored});
+        if (!namesInstrument(section)) {
+            out_.served.push_back(std::move(section));
             return;
         }
-        std::optional<Config> config = configure(section);
-        if (section.problems.empty() && config) {
-            out_.resources.push_back({section.name, std::move(*config)});
-            return;
+        InstrumentDeclaration instrument{section.name, 0, 0};
+        for (const ResourceFileEntry &e : section.entries) {
+            const auto p = port(e.value);
+            if (!p)
+                section.problems.push_back({e.line, e.key + ": expected a port 1..65535"});
+            else
+                (e.key == kSocketPort ? instrument.socketPort : instrument.portmapperPort) = *p;
         }
-        const std::string ignored =
-            " (resource " + (section.name.empty() ? "section" : section.name) + " ignored)";
-        for (auto &p : section.problems) out_.problems.push_back({p.line, p.message + ignored});
+        if (section.problems.empty())
+            out_.instruments.push_back(std::move(instrument));
+        else
+            reportIgnored(section, out_.problems);
     }
 
-    ParsedResourceFile out_;
-    std::optional<Section> current_;
+    ResourceFileContent out_;
+    std::optional<ResourceFileSection> current_;
     std::set<std::string> seen_;
 };
 
 }  // namespace
 
-ParsedResourceFile parseResourceFile(std::string_view text) {
+ResourceFileContent readResourceFile(std::string_view text) {
     return Reader().read(text);
+}
+
+void reportIgnored(ResourceFileSection &section, std::vector<ResourceFileProblem> &out) {
+    const std::string ignored =
+        " (resource " + (section.name.empty() ? std::string("section") : section.name) + " ignored)";
+    for (auto &p : section.problems) out.push_back({p.line, std::move(p.message) + ignored});
+    section.problems.clear();
+}
+
+void sortByLine(std::vector<ResourceFileProblem> &problems) {
+    std::stable_sort(problems.begin(), problems.end(),
+                     [](const auto &a, const auto &b) { return a.line < b.line; });
 }
 
 std::string resourceFilePath() {

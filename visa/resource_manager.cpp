@@ -1,8 +1,9 @@
 // Built-in VISA library: the resource manager.
 //
 // It owns every VISA object (manager sessions, instrument sessions, find
-// lists) and the declared simulated instruments, and it is the only code
-// that knows which transport serves a resource. Objects live in one
+// lists) and the declared instruments (real ones and those served in this
+// process), and it is the only code that knows which transport serves a
+// resource. Objects live in one
 // registry behind one mutex; each instrument session has a lock of its own,
 // so a slow read on one session never holds up the others.
 #include <cstdio>
@@ -18,11 +19,11 @@
 #include <algorithm>
 #include <chrono>
 
+#include "visa/builtin_visa.h"
 #include "visa/resource_expression.h"
 #include "visa/resource_name.h"
 #include "visa/resource_parts.h"
 #include "visa/serial_transport.h"
-#include "visa/simulation.h"
 #include "visa/status_text.h"
 #include "visa/transport_factory.h"
 #include "visa/usbtmc_transport.h"
@@ -37,7 +38,7 @@ struct Declared {
     std::string name;       // as declared
     std::string standard;   // what viFindRsrc reports and matches
     std::string canonical;  // what viOpen compares
-    std::shared_ptr<sim::Chassis> chassis;  // null: a real instrument
+    std::shared_ptr<ServedInstrument> served;  // null: a real instrument
     uint16_t portmapperPort = 0;
     uint16_t socketPort = 0;
 };
@@ -74,6 +75,10 @@ struct Registry {
     std::vector<Declared> declared;
     std::map<std::string, ResourceLock> locks;  // by canonical name
     bool fileRead = false;
+    bool scanAllSerialPorts = false;  // the file's serial-scan
+    // restrictSearch's names; nullopt: none given (the environment's apply).
+    std::optional<std::vector<std::string>> restriction;
+    ServedSectionReader servedReader;
 };
 
 Registry &registry() {
@@ -105,7 +110,7 @@ Declared *findDeclared(Registry &r, const std::string &canonical) {
     return nullptr;
 }
 
-void declareLocked(Registry &r, const std::string &rsrc, std::shared_ptr<sim::Chassis> chassis,
+void declareLocked(Registry &r, const std::string &rsrc, std::shared_ptr<ServedInstrument> served,
                    uint16_t portmapperPort, uint16_t socketPort) {
     const auto standard = standardResourceName(rsrc);
     const auto canonical = standard ? resourceKey(*standard) : std::nullopt;
@@ -113,19 +118,13 @@ void declareLocked(Registry &r, const std::string &rsrc, std::shared_ptr<sim::Ch
     if (Declared *d = findDeclared(r, *canonical)) {
         d->name = rsrc;
         d->standard = *standard;
-        d->chassis = std::move(chassis);
+        d->served = std::move(served);
         d->portmapperPort = portmapperPort;
         d->socketPort = socketPort;
     } else {
         r.declared.push_back(
-            {rsrc, *standard, *canonical, std::move(chassis), portmapperPort, socketPort});
+            {rsrc, *standard, *canonical, std::move(served), portmapperPort, socketPort});
     }
-}
-
-void declareLocked(Registry &r, const std::string &rsrc, sim::Config config) {
-    if (!canonicalResourceName(rsrc))
-        throw std::invalid_argument("\"" + rsrc + "\" is not a VISA resource string");
-    declareLocked(r, rsrc, std::make_shared<sim::Chassis>(std::move(config)), 0, 0);
 }
 
 // Declares the file's resources that are not declared yet. The registry
@@ -139,8 +138,21 @@ int loadFileLocked(Registry &r, const std::string &path, bool quietIfMissing) {
     }
     std::stringstream text;
     text << in.rdbuf();
-    const ParsedResourceFile parsed = parseResourceFile(text.str());
-    for (const auto &p : parsed.problems)
+    ResourceFileContent content = readResourceFile(text.str());
+    // Served instruments are made before anything is declared, so that the
+    // problems are reported in line order.
+    std::vector<std::pair<std::string, std::shared_ptr<ServedInstrument>>> served;
+    for (auto &section : content.served) {
+        if (!r.servedReader) section.problems.push_back({section.line, "no instrument can be served here"});
+        auto instrument = r.servedReader ? r.servedReader(section) : nullptr;
+        if (instrument && section.problems.empty())
+            served.emplace_back(section.name, std::move(instrument));
+        else
+            reportIgnored(section, content.problems);
+    }
+    sortByLine(content.problems);
+    if (content.scanAllSerialPorts) r.scanAllSerialPorts = *content.scanAllSerialPorts;
+    for (const auto &p : content.problems)
         std::fprintf(stderr, "korvaxvisa: %s:%d: %s\n", path.c_str(), p.line, p.message.c_str());
     int declared = 0;
     auto alreadyThere = [&](const std::string &name) {
@@ -150,12 +162,12 @@ int loadFileLocked(Registry &r, const std::string &path, bool quietIfMissing) {
                      path.c_str(), name.c_str());
         return true;
     };
-    for (const auto &res : parsed.resources) {
-        if (alreadyThere(res.name)) continue;
-        declareLocked(r, res.name, res.config);
+    for (auto &[name, instrument] : served) {
+        if (alreadyThere(name)) continue;
+        declareLocked(r, name, std::move(instrument), 0, 0);
         ++declared;
     }
-    for (const auto &inst : parsed.instruments) {
+    for (const auto &inst : content.instruments) {
         if (alreadyThere(inst.name)) continue;
         declareLocked(r, inst.name, nullptr, inst.portmapperPort, inst.socketPort);
         ++declared;
@@ -217,10 +229,10 @@ std::shared_ptr<Session> sessionOf(ViSession vi, ViStatus &status) {
 
 }  // namespace
 
-void declareSimulated(const std::string &rsrc, sim::Config config) {
+void declareServed(const std::string &rsrc, std::shared_ptr<ServedInstrument> instrument) {
     Registry &r = registry();
     std::lock_guard guard(r.lock);
-    declareLocked(r, rsrc, std::move(config));
+    declareLocked(r, rsrc, std::move(instrument), 0, 0);
 }
 
 void declareInstrument(const std::string &rsrc, uint16_t portmapperPort, uint16_t socketPort) {
@@ -229,13 +241,19 @@ void declareInstrument(const std::string &rsrc, uint16_t portmapperPort, uint16_
     declareLocked(r, rsrc, nullptr, portmapperPort, socketPort);
 }
 
-std::shared_ptr<sim::Chassis> simulated(const std::string &rsrc) {
+std::shared_ptr<ServedInstrument> servedInstrument(const std::string &rsrc) {
     const auto canonical = resourceKey(rsrc);
     if (!canonical) return nullptr;
     Registry &r = registry();
     std::lock_guard guard(r.lock);
     const Declared *d = findDeclared(r, *canonical);
-    return d ? d->chassis : nullptr;
+    return d ? d->served : nullptr;
+}
+
+void setServedSectionReader(ServedSectionReader reader) {
+    Registry &r = registry();
+    std::lock_guard guard(r.lock);
+    r.servedReader = std::move(reader);
 }
 
 void clearDeclared() {
@@ -243,6 +261,19 @@ void clearDeclared() {
     std::lock_guard guard(r.lock);
     r.declared.clear();
     r.fileRead = false;
+    r.scanAllSerialPorts = false;
+}
+
+void restrictSearch(std::vector<std::string> names) {
+    for (const auto &name : names)
+        if (!canonicalResourceName(name))
+            throw std::invalid_argument("\"" + name + "\" is not a VISA resource string");
+    Registry &r = registry();
+    std::lock_guard guard(r.lock);
+    if (names.empty())
+        r.restriction.reset();
+    else
+        r.restriction = std::move(names);
 }
 
 std::vector<std::string> declaredResources() {
@@ -264,11 +295,50 @@ int loadResourceFile(const std::string &path) {
 using namespace korvax::visa;
 
 // Instruments attached to this machine: serial ports, then USBTMC devices.
-static std::vector<std::string> hostResources() {
+static std::vector<std::string> hostResources(bool scanAllSerialPorts) {
+    bool onBoard = scanAllSerialPorts;
+    if (const char *scan = std::getenv("KORVAX_VISA_SERIAL_SCAN")) {
+        if (std::string_view(scan) == "all") onBoard = true;
+        if (std::string_view(scan) == "named") onBoard = false;
+    }
     const HostRoots roots = hostRoots();
-    std::vector<std::string> names = listSerialPorts(roots);
+    std::vector<std::string> names = listSerialPorts(roots, onBoard);
     for (auto &device : listUsbtmcDevices(roots)) names.push_back(std::move(device.rsrc));
     return names;
+}
+
+// The resources a search is restricted to, or nullopt for none: the
+// program's (restrictSearch), else the environment's.
+static std::optional<std::vector<std::string>> searchRestriction(const Registry &r) {
+    if (r.restriction) return r.restriction;
+    const char *only = std::getenv("KORVAX_VISA_ONLY");
+    if (!only) return std::nullopt;
+    std::vector<std::string> names;
+    for (std::string_view rest = only; !rest.empty();) {
+        const std::size_t semicolon = rest.find(';');
+        const std::string_view name = trimmed(rest.substr(0, semicolon));
+        rest = semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
+        if (name.empty()) continue;
+        if (canonicalResourceName(name))
+            names.emplace_back(name);
+        else
+            std::fprintf(stderr, "korvaxvisa: KORVAX_VISA_ONLY: \"%.*s\" is not a resource string\n",
+                         static_cast<int>(name.size()), name.data());
+    }
+    if (names.empty()) return std::nullopt;
+    return names;
+}
+
+// A named resource a restricted search lists: as declared, else as named
+// when this library reaches its interface without a declaration.
+static std::optional<std::string> restrictedName(Registry &r, const std::string &name) {
+    const auto parts = splitResourceName(name);
+    if (!parts) return std::nullopt;
+    if (const Declared *d = findDeclared(r, parts->canonical)) return d->standard;
+    const bool reachable = parts->interfaceType == VI_INTF_TCPIP ||
+                           parts->interfaceType == VI_INTF_ASRL || parts->interfaceType == VI_INTF_USB;
+    if (!reachable) return std::nullopt;
+    return standardResourceName(name);
 }
 
 VISA_EXPORT ViStatus viOpenDefaultRM(ViSession *vi) {
@@ -300,20 +370,28 @@ VISA_EXPORT ViStatus viFindRsrc(ViSession sesn, ViConstString expr, ViFindList *
     if (!pattern) return VI_ERROR_INV_EXPR;
 
     // Declared resources first, then the serial and USBTMC instruments
-    // attached to this machine; a port named in the file is listed once.
+    // attached to this machine; a port named in the file is listed once. A
+    // restricted search lists the named resources alone.
     // Searches see the standard spelling, as programs expect from any VISA:
     // "?*INSTR" finds a chassis declared as "GPIB0::7", and a serial port
     // declared in lower case is reported as ASRL.
     FindList found{sesn, {}, 1};
     std::set<std::string> listed;
-    for (const auto &d : r.declared)
-        if (pattern->matches(d.standard) && listed.insert(d.canonical).second)
-            found.names.push_back(d.standard);
-    for (const auto &name : hostResources()) {
-        const auto standard = standardResourceName(name);
-        const auto key = standard ? resourceKey(*standard) : std::nullopt;
-        if (key && pattern->matches(*standard) && listed.insert(*key).second)
-            found.names.push_back(*standard);
+    auto add = [&](const std::string &standard, const std::string &key) {
+        if (pattern->matches(standard) && listed.insert(key).second) found.names.push_back(standard);
+    };
+    if (const auto only = searchRestriction(r)) {
+        // Exactly the named resources: nothing else declared, no scan.
+        for (const auto &name : *only) {
+            const auto standard = restrictedName(r, name);
+            if (const auto key = standard ? resourceKey(*standard) : std::nullopt) add(*standard, *key);
+        }
+    } else {
+        for (const auto &d : r.declared) add(d.standard, d.canonical);
+        for (const auto &name : hostResources(r.scanAllSerialPorts)) {
+            const auto standard = standardResourceName(name);
+            if (const auto key = standard ? resourceKey(*standard) : std::nullopt) add(*standard, *key);
+        }
     }
     if (found.names.empty()) return VI_ERROR_RSRC_NFOUND;
     if (retCnt) *retCnt = static_cast<ViUInt32>(found.names.size());
@@ -355,7 +433,7 @@ VISA_EXPORT ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode,
         request.parts = *parts;
         if (const Declared *d = findDeclared(r, parts->canonical)) {
             session->name = d->standard;
-            request.chassis = d->chassis;
+            request.served = d->served;
             request.portmapperPort = d->portmapperPort;
             request.socketPort = d->socketPort;
         } else if (parts->interfaceType == VI_INTF_TCPIP || parts->interfaceType == VI_INTF_ASRL ||

@@ -14,22 +14,6 @@ constexpr std::array<std::string_view, 7> kInterfaces = {"GPIB-VXI", "GPIB", "VX
 constexpr std::array<std::string_view, 7> kClasses = {"INSTR",  "SOCKET",    "INTFC",  "RAW",
                                                       "MEMACC", "BACKPLANE", "SERVANT"};
 
-std::string upperCase(std::string_view text) {
-    std::string out(text);
-    for (char &c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::vector<std::string> fields(std::string_view name) {
-    std::vector<std::string> out;
-    for (;;) {
-        const std::size_t sep = name.find("::");
-        out.emplace_back(name.substr(0, sep));
-        if (sep == std::string_view::npos) return out;
-        name.remove_prefix(sep + 2);
-    }
-}
-
 bool allDigits(std::string_view s) {
     return std::all_of(s.begin(), s.end(),
                        [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
@@ -44,7 +28,7 @@ std::optional<std::string> standardResourceName(std::string_view name) {
                    std::iscntrl(static_cast<unsigned char>(c));
         }))
         return std::nullopt;
-    std::vector<std::string> parts = fields(name);
+    std::vector<std::string> parts = splitFields(name);
     // "::" separates fields; a ':' left inside one ("TCPIP0::a:") is a
     // broken separator, and would read differently once rebuilt.
     if (std::any_of(parts.begin(), parts.end(),
@@ -95,6 +79,34 @@ std::optional<std::string> canonicalResourceName(std::string_view name) {
 
 bool isSerialResource(std::string_view name) {
     return upperCase(name.substr(0, std::min<std::size_t>(4, name.size()))) == "ASRL";
+}
+
+std::vector<std::string> splitFields(std::string_view name) {
+    std::vector<std::string> out;
+    for (;;) {
+        const std::size_t sep = name.find("::");
+        out.emplace_back(name.substr(0, sep));
+        if (sep == std::string_view::npos) return out;
+        name.remove_prefix(sep + 2);
+    }
+}
+
+std::string upperCase(std::string_view text) {
+    std::string out(text);
+    for (char &c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string lowerCase(std::string_view text) {
+    std::string out(text);
+    for (char &c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    return s;
 }
 
 }  // namespace korvax::visa

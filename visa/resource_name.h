@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvax::visa {
 
@@ -26,5 +27,13 @@ std::optional<std::string> standardResourceName(std::string_view name);
 std::optional<std::string> canonicalResourceName(std::string_view name);
 // The resource is a serial port (interface ASRL).
 bool isSerialResource(std::string_view name);
+
+// Text helpers for names and the lines that carry them.
+// The fields between "::" separators, as written ("" for empty ones).
+std::vector<std::string> splitFields(std::string_view name);
+std::string upperCase(std::string_view text);
+std::string lowerCase(std::string_view text);
+// Without the blanks (spaces, tabs, line ends) at either end.
+std::string_view trimmed(std::string_view text);
 
 }  // namespace korvax::visa

@@ -22,16 +22,6 @@ constexpr std::array<std::pair<std::string_view, uint16_t>, 7> kInterfaceTypes =
     {"PXI", VI_INTF_PXI},
 }};
 
-std::vector<std::string> split(std::string_view name) {
-    std::vector<std::string> out;
-    for (;;) {
-        const std::size_t sep = name.find("::");
-        out.emplace_back(name.substr(0, sep));
-        if (sep == std::string_view::npos) return out;
-        name.remove_prefix(sep + 2);
-    }
-}
-
 }  // namespace
 
 std::optional<ResourceParts> splitResourceName(std::string_view name) {
@@ -41,8 +31,8 @@ std::optional<ResourceParts> splitResourceName(std::string_view name) {
     parts.canonical = *canonical;
     // The canonical form has every field, so its field count decides where
     // the class is; the fields in between come from the text as written.
-    const std::vector<std::string> upper = split(*canonical);
-    std::vector<std::string> written = split(name);
+    const std::vector<std::string> upper = splitFields(*canonical);
+    std::vector<std::string> written = splitFields(name);
     const std::string &head = upper.front();
     const auto type = std::find_if(kInterfaceTypes.begin(), kInterfaceTypes.end(),
                                    [&](const auto &t) { return head.starts_with(t.first); });

@@ -113,7 +113,7 @@ std::optional<std::string> serialDevicePath(std::string_view rsrc, const HostRoo
     return roots.dev + "/ttyS" + std::to_string(*n - 1);
 }
 
-std::vector<std::string> listSerialPorts(const HostRoots &roots) {
+std::vector<std::string> listSerialPorts(const HostRoots &roots, bool onBoard) {
     struct Port {
         int family;  // ttyS, ttyUSB, ttyACM
         unsigned number;
@@ -127,7 +127,7 @@ std::vector<std::string> listSerialPorts(const HostRoots &roots) {
         for (int f = 0; f < static_cast<int>(kFamilies.size()); ++f) {
             const auto n = portNumber(name, kFamilies[static_cast<std::size_t>(f)]);
             if (!n) continue;
-            if (f == 0 && !hasUart(roots.sysfs, name)) break;
+            if (f == 0 && (!onBoard || !hasUart(roots.sysfs, name))) break;
             if (opensAsTerminal(it->path().string())) ports.push_back({f, *n, name});
             break;
         }
@@ -150,7 +150,7 @@ SerialTransport::SerialTransport(int fd) : fd_(fd) {}
 SerialTransport::~SerialTransport() {
     // Closing a port with output still queued waits for it to drain (up to
     // 30 s on a stalled handshake); give it one timeout, then drop it.
-    drain(Deadline(std::min<ViUInt32>(io_.timeoutMs, 2000)));
+    drain(net::Deadline::after(std::min<ViUInt32>(io_.timeoutMs, 2000)));
     ::tcflush(fd_, TCOFLUSH);
     ::close(fd_);
 }
@@ -212,29 +212,23 @@ bool SerialTransport::stopsAtTermChar() const {
 }
 
 ViStatus SerialTransport::writeAll(std::span<const ViByte> data, ViUInt32 &written,
-                                   const Deadline &deadline) {
-    std::size_t off = 0;
-    while (off < data.size()) {
-        const ssize_t n = ::write(fd_, data.data() + off, data.size() - off);
-        if (n > 0) {
-            off += static_cast<std::size_t>(n);
-            written = static_cast<ViUInt32>(off);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return errno == EIO ? VI_ERROR_CONN_LOST : VI_ERROR_IO;
-        pollfd p{fd_, POLLOUT, 0};
-        const int r = ::poll(&p, 1, deadline.pollMs());
-        if (r < 0 && errno != EINTR) return VI_ERROR_IO;
-        if (r == 0) return VI_ERROR_TMO;
-        if (p.revents & (POLLHUP | POLLERR)) return VI_ERROR_CONN_LOST;
+                                   const net::Deadline &deadline) {
+    std::size_t n = 0;
+    const int error = net::writeAll(fd_, data, deadline, n);
+    written = static_cast<ViUInt32>(n);
+    switch (error) {
+    case 0: return VI_SUCCESS;
+    case ETIMEDOUT: return VI_ERROR_TMO;
+    // The other end hung up (modem line dropped, adapter unplugged).
+    case EPIPE:
+    case EIO: return VI_ERROR_CONN_LOST;
+    default: return VI_ERROR_IO;
     }
-    return VI_SUCCESS;
 }
 
 ViStatus SerialTransport::write(std::span<const ViByte> data, ViUInt32 &written) {
     written = 0;
-    const Deadline deadline(io_.timeoutMs);
+    const net::Deadline deadline = net::Deadline::after(io_.timeoutMs);
     if (const ViStatus st = writeAll(data, written, deadline); st < 0) return st;
     if (io_.sendEnd && line_.endOut == VI_ASRL_END_TERMCHAR) {
         ViUInt32 extra = 0;
@@ -248,7 +242,7 @@ ViStatus SerialTransport::write(std::span<const ViByte> data, ViUInt32 &written)
 
 ViStatus SerialTransport::read(std::span<ViByte> buffer, ViUInt32 &got) {
     got = 0;
-    const Deadline deadline(io_.timeoutMs);
+    const net::Deadline deadline = net::Deadline::after(io_.timeoutMs);
     const bool termChar = stopsAtTermChar();
     // 20 character times of 10 bits, at least 50 ms.
     const int quietMs =
@@ -269,13 +263,13 @@ ViStatus SerialTransport::read(std::span<ViByte> buffer, ViUInt32 &got) {
 
         const bool waitQuiet = got > 0 && !termChar;
         pollfd p{fd_, POLLIN, 0};
-        const int r = ::poll(&p, 1, waitQuiet ? deadline.pollMs(quietMs) : deadline.pollMs());
+        const int r = ::poll(&p, 1, waitQuiet ? deadline.pollTimeout(quietMs) : deadline.pollTimeout());
         if (r < 0) {
             if (errno == EINTR) continue;
             return VI_ERROR_IO;
         }
         if (r == 0) {
-            if (deadline.over()) return VI_ERROR_TMO;
+            if (deadline.passed()) return VI_ERROR_TMO;
             if (waitQuiet) return VI_SUCCESS;  // the line went quiet: the answer is complete
             continue;
         }
@@ -294,12 +288,12 @@ ViStatus SerialTransport::read(std::span<ViByte> buffer, ViUInt32 &got) {
     }
 }
 
-ViStatus SerialTransport::drain(const Deadline &deadline) {
+ViStatus SerialTransport::drain(const net::Deadline &deadline) {
     for (;;) {
         int queued = 0;
         if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return VI_SUCCESS;
-        if (deadline.over()) return VI_ERROR_TMO;
-        ::poll(nullptr, 0, deadline.pollMs(5));
+        if (deadline.passed()) return VI_ERROR_TMO;
+        ::poll(nullptr, 0, deadline.pollTimeout(5));
     }
 }
 
@@ -310,7 +304,7 @@ ViStatus SerialTransport::flush(ViUInt16 mask) {
         ::tcflush(fd_, TCIFLUSH);
     }
     if (mask & (VI_WRITE_BUF | VI_IO_OUT_BUF)) {
-        if (const ViStatus st = drain(Deadline(io_.timeoutMs)); st < 0) return st;
+        if (const ViStatus st = drain(net::Deadline::after(io_.timeoutMs)); st < 0) return st;
     }
     if (mask & (VI_WRITE_BUF_DISCARD | VI_IO_OUT_BUF_DISCARD)) ::tcflush(fd_, TCOFLUSH);
     return VI_SUCCESS;

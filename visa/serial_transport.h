@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "visa/deadline.h"
+#include "visa/net/socket_io.h"
 #include "visa/transport.h"
 
 namespace korvax::visa {
@@ -46,14 +46,19 @@ HostRoots hostRoots();
 std::optional<std::string> serialDevicePath(std::string_view rsrc, const HostRoots &roots);
 
 // Resource names of the serial ports worth probing, in this order:
-// ASRL<n>::INSTR for every ttyS port with a UART behind it (by number),
-// then ASRL<dev>/ttyUSB* and ASRL<dev>/ttyACM* (by name). A port is listed
-// only when its device file opens as a terminal. Linux creates ttyS
-// devices for the legacy 8250 driver whether or not a UART is fitted; such
-// a placeholder is told by sysfs: class/tty/ttyS<n>/type reads 0
-// (PORT_UNKNOWN), or, on kernels without that file, its device sits on the
-// platform bus. A ttyS port without a sysfs device is not listed either.
-std::vector<std::string> listSerialPorts(const HostRoots &roots);
+// ASRL<n>::INSTR for every ttyS port with a UART behind it (by number,
+// only with `onBoard`), then ASRL<dev>/ttyUSB* and ASRL<dev>/ttyACM* (by
+// name). A port is listed only when its device file opens as a terminal.
+// Linux creates ttyS devices for the legacy 8250 driver whether or not a
+// UART is fitted; such a placeholder is told by sysfs:
+// class/tty/ttyS<n>/type reads 0 (PORT_UNKNOWN), or, on kernels without
+// that file, its device sits on the platform bus. A ttyS port without a
+// sysfs device is not listed either.
+//
+// On-board ports are left out unless asked for because a real UART with
+// nothing attached stays silent: probing it costs every baud rate's
+// timeout, seconds per discovery, for a port that is rarely a chassis's.
+std::vector<std::string> listSerialPorts(const HostRoots &roots, bool onBoard);
 
 class SerialTransport final : public Transport {
 public:
@@ -74,8 +79,9 @@ public:
 private:
     explicit SerialTransport(int fd);
     ViStatus applyLine(const SerialSettings &line);
-    ViStatus writeAll(std::span<const ViByte> data, ViUInt32 &written, const Deadline &deadline);
-    ViStatus drain(const Deadline &deadline);
+    ViStatus writeAll(std::span<const ViByte> data, ViUInt32 &written,
+                      const net::Deadline &deadline);
+    ViStatus drain(const net::Deadline &deadline);
     bool stopsAtTermChar() const;
 
     int fd_;

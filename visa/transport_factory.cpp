@@ -1,7 +1,7 @@
 #include "visa/transport_factory.h"
 
 #include "visa/serial_transport.h"
-#include "visa/simulated_transport.h"
+#include "visa/served_transport.h"
 #include "visa/socket_transport.h"
 #include "visa/usbtmc_transport.h"
 #include "visa/vxi11_transport.h"
@@ -20,9 +20,9 @@ ViStatus openTcpip(const TransportRequest &request, std::unique_ptr<Transport> &
 }  // namespace
 
 ViStatus openTransport(const TransportRequest &request, std::unique_ptr<Transport> &out) {
-    if (request.chassis) {
-        out = std::make_unique<SimulatedTransport>(request.chassis,
-                                                   request.parts.interfaceType == VI_INTF_ASRL);
+    if (request.served) {
+        out = std::make_unique<ServedTransport>(request.served,
+                                                request.parts.interfaceType == VI_INTF_ASRL);
         return VI_SUCCESS;
     }
     switch (request.parts.interfaceType) {

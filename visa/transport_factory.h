@@ -1,11 +1,11 @@
 // Picks the transport that reaches a resource. The only place that knows
-// every transport: a declared simulated chassis is served in process; any
+// every transport: a declared served instrument is reached in process; any
 // other resource goes by its interface and class.
 #pragma once
 
 #include <memory>
 
-#include "sim/chassis.h"
+#include "visa/instrument.h"
 #include "visa/resource_parts.h"
 #include "visa/transport.h"
 
@@ -14,7 +14,7 @@ namespace korvax::visa {
 struct TransportRequest {
     std::string name;  // as declared or as the caller wrote it (device paths keep their case)
     ResourceParts parts;
-    std::shared_ptr<sim::Chassis> chassis;  // set: a simulated chassis
+    std::shared_ptr<ServedInstrument> served;  // set: an instrument in this process
     uint16_t portmapperPort = 0;            // VXI-11; 0 for the usual one
     uint16_t socketPort = 0;                // an INSTR reached on a raw TCP port
 };

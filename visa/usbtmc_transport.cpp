@@ -30,7 +30,7 @@ std::string attribute(const fs::path &file) {
     return line;
 }
 
-// "0x1AB1" or "1AB1" in hexadecimal (sysfs writes ids without 0x); with
+// "0x1234" or "1234" in hexadecimal (sysfs writes ids without 0x); with
 // `decimalUnlessPrefixed`, plain digits are decimal, as in a resource name.
 std::optional<unsigned> number(std::string_view s, bool decimalUnlessPrefixed) {
     int base = decimalUnlessPrefixed ? 10 : 16;
@@ -42,22 +42,6 @@ std::optional<unsigned> number(std::string_view s, bool decimalUnlessPrefixed) {
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value, base);
     if (s.empty() || ec != std::errc{} || end != s.data() + s.size()) return std::nullopt;
     return value;
-}
-
-std::string upper(std::string_view s) {
-    std::string out(s);
-    for (char &c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::vector<std::string_view> fields(std::string_view name) {
-    std::vector<std::string_view> out;
-    for (;;) {
-        const std::size_t sep = name.find("::");
-        out.push_back(name.substr(0, sep));
-        if (sep == std::string_view::npos) return out;
-        name.remove_prefix(sep + 2);
-    }
 }
 
 std::optional<UsbtmcDevice> describe(const fs::path &entry, const HostRoots &roots) {
@@ -82,7 +66,7 @@ std::optional<UsbtmcDevice> describe(const fs::path &entry, const HostRoots &roo
     if (d.interface != 0) d.rsrc += "::" + std::to_string(d.interface);
     d.rsrc += "::INSTR";
     // A serial number with blanks or "::" in it cannot be written as a name.
-    if (!canonicalResourceName(d.rsrc) || fields(d.rsrc).size() != (d.interface ? 6u : 5u))
+    if (!canonicalResourceName(d.rsrc) || splitFields(d.rsrc).size() != (d.interface ? 6u : 5u))
         return std::nullopt;
     return d;
 }
@@ -123,18 +107,18 @@ std::optional<std::string> usbtmcNodeOf(std::string_view rsrc, const HostRoots &
     const auto canonical = canonicalResourceName(rsrc);
     if (!canonical || !canonical->starts_with("USB")) return std::nullopt;
     // USB<board>::vid::pid::serial[::interface]::INSTR, serial as written.
-    const auto parts = fields(rsrc);
+    const auto parts = splitFields(rsrc);
     if (parts.size() < 4 || parts.size() > 6) return std::nullopt;
-    const bool hasClass = upper(parts.back()) == "INSTR";
+    const bool hasClass = upperCase(parts.back()) == "INSTR";
     const std::size_t idFields = parts.size() - (hasClass ? 1 : 0);
     if (idFields < 4 || idFields > 5) return std::nullopt;
     const auto vendor = number(parts[1], true);
     const auto product = number(parts[2], true);
     const auto interface = idFields == 5 ? number(parts[4], true) : std::optional<unsigned>(0);
     if (!vendor || !product || !interface) return std::nullopt;
-    const std::string serial = upper(parts[3]);
+    const std::string serial = upperCase(parts[3]);
     for (const UsbtmcDevice &d : listUsbtmcDevices(roots))
-        if (d.vendor == *vendor && d.product == *product && upper(d.serial) == serial &&
+        if (d.vendor == *vendor && d.product == *product && upperCase(d.serial) == serial &&
             d.interface == *interface)
             return d.node;
     return std::nullopt;
@@ -166,10 +150,10 @@ void UsbtmcTransport::configureDriver() {
     ::ioctl(fd_, USBTMC_IOCTL_EOM_ENABLE, &eom);
 }
 
-ViStatus UsbtmcTransport::await(short events, const Deadline &deadline) const {
+ViStatus UsbtmcTransport::await(short events, const net::Deadline &deadline) const {
     for (;;) {
         pollfd p{fd_, events, 0};
-        const int r = ::poll(&p, 1, deadline.pollMs());
+        const int r = ::poll(&p, 1, deadline.pollTimeout());
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return VI_ERROR_IO;
         if (r == 0) return VI_ERROR_TMO;
@@ -188,20 +172,11 @@ ViStatus UsbtmcTransport::write(std::span<const ViByte> data, ViUInt32 &written)
         written = static_cast<ViUInt32>(n);
         return VI_SUCCESS;
     }
-    const Deadline deadline(io_.timeoutMs);
-    std::size_t off = 0;
-    while (off < data.size()) {
-        const ssize_t n = ::write(fd_, data.data() + off, data.size() - off);
-        if (n > 0) {
-            off += static_cast<std::size_t>(n);
-            written = static_cast<ViUInt32>(off);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return errno == EPIPE ? VI_ERROR_CONN_LOST : driverError(errno);
-        if (const ViStatus st = await(POLLOUT, deadline); st < 0) return st;
-    }
-    return VI_SUCCESS;
+    std::size_t n = 0;
+    const int error = net::writeAll(fd_, data, net::Deadline::after(io_.timeoutMs), n);
+    written = static_cast<ViUInt32>(n);
+    if (error == 0) return VI_SUCCESS;
+    return error == EPIPE ? VI_ERROR_CONN_LOST : driverError(error);
 }
 
 ViStatus UsbtmcTransport::read(std::span<ViByte> buffer, ViUInt32 &got) {
@@ -214,10 +189,10 @@ ViStatus UsbtmcTransport::read(std::span<ViByte> buffer, ViUInt32 &got) {
     } else {
         // A pipe has no message boundaries: the message is what arrives
         // before the stream pauses for 20 ms.
-        const Deadline deadline(io_.timeoutMs);
+        const net::Deadline deadline = net::Deadline::after(io_.timeoutMs);
         for (;;) {
             const ViStatus st =
-                await(POLLIN, n > 0 ? Deadline(std::min<ViUInt32>(20, io_.timeoutMs)) : deadline);
+                await(POLLIN, n > 0 ? net::Deadline::after(std::min<ViUInt32>(20, io_.timeoutMs)) : deadline);
             if (st == VI_ERROR_TMO && n > 0) break;
             if (st < 0) return st;
             const ssize_t r = ::read(fd_, buffer.data() + n, buffer.size() - static_cast<std::size_t>(n));

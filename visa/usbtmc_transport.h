@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "visa/net/socket_io.h"
 #include "visa/serial_transport.h"
 #include "visa/transport.h"
 
@@ -65,7 +66,7 @@ private:
     UsbtmcTransport(int fd, bool driver);
     void configureDriver();
     // Waits for the node to be ready for `events`; VI_SUCCESS or the status.
-    ViStatus await(short events, const Deadline &deadline) const;
+    ViStatus await(short events, const net::Deadline &deadline) const;
 
     int fd_;
     bool driver_;  // the node is the usbtmc driver's (timeout kept by the kernel)

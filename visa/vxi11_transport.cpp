@@ -69,10 +69,8 @@ ViStatus getPort(const std::string &host, uint16_t portmapperPort, net::Deadline
     if (const auto r = net::connectTcp(host, portmapperPort, deadline, fd); r != net::IoResult::Ok)
         return statusOf(r);
     net::XdrWriter args;
-    args.u32(rpc::kCoreProgram);
-    args.u32(rpc::kCoreVersion);
-    args.u32(net::portmap::kProtoTcp);
-    args.u32(0);
+    net::encode(args, net::portmap::Mapping{rpc::kCoreProgram, rpc::kCoreVersion,
+                                            net::portmap::kProtoTcp, 0});
     net::RecordAssembler records(4096);
     net::Bytes result;
     const net::CallHeader header{0x4B525800u, net::portmap::kProgram, net::portmap::kVersion,
@@ -80,10 +78,11 @@ ViStatus getPort(const std::string &host, uint16_t portmapperPort, net::Deadline
     if (const ViStatus st = rpcCall(fd.get(), records, header, args.bytes(), deadline, result); st < 0)
         return st;
     net::XdrReader in(result);
-    const uint32_t p = in.u32();
+    net::portmap::PortAnswer answer;
     // Port 0: the host has no VXI-11 device core registered.
-    if (!in.ok() || p == 0 || p > 0xFFFF) return VI_ERROR_RSRC_NFOUND;
-    port = static_cast<uint16_t>(p);
+    if (!net::decode(in, answer) || answer.port == 0 || answer.port > 0xFFFF)
+        return VI_ERROR_RSRC_NFOUND;
+    port = static_cast<uint16_t>(answer.port);
     return VI_SUCCESS;
 }
 
@@ -125,17 +124,21 @@ ViStatus Vxi11Transport::open(const std::string &host, const std::string &device
 
 Vxi11Transport::~Vxi11Transport() {
     if (!fd_ || !link_) return;
-    if (settleWrite(net::Deadline::after(std::min(io_.timeoutMs, kCloseWaitMs))) < 0 || !fd_) return;
-    net::XdrWriter args;
-    args.u32(*link_);
-    net::Bytes reply;
-    call(rpc::kDestroyLink, args.bytes(),
-         net::Deadline::after(std::min(io_.timeoutMs, kCloseWaitMs)), reply);
+    rpc::ErrorResp reply;
+    exchange(rpc::kDestroyLink, rpc::LinkParms{*link_},
+             net::Deadline::after(std::min(io_.timeoutMs, kCloseWaitMs)), reply);
 }
 
 net::Deadline Vxi11Transport::callDeadline() const {
     if (io_.timeoutMs == VI_TMO_INFINITE) return net::Deadline::never();
     const uint64_t ms = uint64_t{io_.timeoutMs} + io_.timeoutMs / 4 + 20;
+    return net::Deadline::after(static_cast<uint32_t>(std::min<uint64_t>(ms, 0xFFFFFFFEu)));
+}
+
+net::Deadline Vxi11Transport::lockDeadline(ViUInt32 lockTimeoutMs) const {
+    const ViUInt32 longest = std::max(io_.timeoutMs, lockTimeoutMs);
+    if (longest == VI_TMO_INFINITE) return net::Deadline::never();
+    const uint64_t ms = uint64_t{longest} + longest / 4 + 20;
     return net::Deadline::after(static_cast<uint32_t>(std::min<uint64_t>(ms, 0xFFFFFFFEu)));
 }
 
@@ -147,34 +150,23 @@ ViStatus Vxi11Transport::connect() {
     if (const ViStatus st = getPort(host_, portmapperPort_, deadline, corePort_); st < 0) return st;
     if (const auto r = net::connectTcp(host_, corePort_, deadline, fd_); r != net::IoResult::Ok)
         return statusOf(r);
-    net::XdrWriter args;
-    args.i32(static_cast<int32_t>(reinterpret_cast<uintptr_t>(this) & 0x7FFFFFFF));  // client id
-    args.boolean(false);                                                            // lockDevice
-    args.u32(0);                                                                    // lock_timeout
-    args.string(device_);
-    net::Bytes reply;
-    if (const ViStatus st = call(rpc::kCreateLink, args.bytes(), deadline, reply); st < 0) {
+    const rpc::CreateLinkParms parms{
+        static_cast<int32_t>(reinterpret_cast<uintptr_t>(this) & 0x7FFFFFFF), false, 0, device_};
+    rpc::CreateLinkResp reply;
+    if (const ViStatus st = exchange(rpc::kCreateLink, parms, deadline, reply); st < 0) {
         fd_.reset();
         return st;
     }
-    net::XdrReader in(reply);
-    const uint32_t error = in.u32();
-    const uint32_t lid = in.u32();
-    in.u32();  // abort port: aborts are not used
-    const uint32_t maxRecv = in.u32();
-    if (!in.ok()) {
-        fd_.reset();
-        return VI_ERROR_IO;
-    }
-    if (error != rpc::kNoError) {
+    // The abort port goes unused: aborts are not sent.
+    if (reply.error != rpc::kNoError) {
         fd_.reset();
         // No such device at that address.
-        return error == rpc::kDeviceNotAccessible || error == rpc::kParameterError
+        return reply.error == rpc::kDeviceNotAccessible || reply.error == rpc::kParameterError
                    ? VI_ERROR_RSRC_NFOUND
-                   : statusOfDeviceError(error);
+                   : statusOfDeviceError(reply.error);
     }
-    link_ = lid;
-    maxRecvSize_ = std::clamp<uint32_t>(maxRecv, 64, rpc::kMaxData);
+    link_ = reply.link;
+    maxRecvSize_ = std::clamp<uint32_t>(reply.maxRecvSize, 64, rpc::kMaxData);
     return VI_SUCCESS;
 }
 
@@ -183,23 +175,8 @@ ViStatus Vxi11Transport::broken(ViStatus st) {
         // The stream is broken or out of step: the next request starts anew.
         fd_.reset();
         link_.reset();
-        pendingWrite_.reset();
     }
     return st;
-}
-
-ViStatus Vxi11Transport::settleWrite(net::Deadline deadline) {
-    if (!pendingWrite_) return VI_SUCCESS;
-    const uint32_t xid = *pendingWrite_;
-    pendingWrite_.reset();
-    net::Bytes reply;
-    if (const ViStatus st = broken(awaitReply(fd_.get(), records_, xid, deadline, reply)); st < 0)
-        return st;
-    net::XdrReader in(reply);
-    const uint32_t error = in.u32();
-    in.u32();  // size taken: the device takes a whole piece or reports an error
-    if (!in.ok()) return broken(VI_ERROR_IO);
-    return statusOfDeviceError(error);
 }
 
 ViStatus Vxi11Transport::call(uint32_t procedure, const net::Bytes &args, net::Deadline deadline,
@@ -207,18 +184,24 @@ ViStatus Vxi11Transport::call(uint32_t procedure, const net::Bytes &args, net::D
     if (!fd_) return VI_ERROR_CONN_LOST;
     const net::CallHeader header{xid_++, rpc::kCoreProgram, rpc::kCoreVersion, procedure};
     if (const ViStatus st = broken(sendCall(fd_.get(), header, args, deadline)); st < 0) return st;
-    // The answer to a write sent just before comes first; a failure it
-    // reports is this call's result, once this call's own answer is in.
-    const ViStatus written = settleWrite(deadline);
-    if (!fd_) return written;
-    const ViStatus st = broken(awaitReply(fd_.get(), records_, header.xid, deadline, reply));
-    return written < 0 ? written : st;
+    return broken(awaitReply(fd_.get(), records_, header.xid, deadline, reply));
+}
+
+template <typename Parms, typename Reply>
+ViStatus Vxi11Transport::exchange(uint32_t procedure, const Parms &parms, net::Deadline deadline,
+                                  Reply &reply) {
+    net::XdrWriter args;
+    net::encode(args, parms);
+    net::Bytes body;
+    if (const ViStatus st = call(procedure, args.bytes(), deadline, body); st < 0) return st;
+    net::XdrReader in(body);
+    return net::decode(in, reply) ? VI_SUCCESS : VI_ERROR_IO;
 }
 
 ViStatus Vxi11Transport::ensureLink() {
     // Input waiting here can only be a late reply (its xid is passed over
     // when read) or the end of the connection: only the end is looked for.
-    if (fd_ && !pendingWrite_ && net::peerClosed(fd_.get())) fd_.reset();
+    if (fd_ && net::peerClosed(fd_.get())) fd_.reset();
     if (fd_ && link_) return VI_SUCCESS;
     const ViStatus st = connect();
     return st == VI_ERROR_RSRC_NFOUND ? VI_ERROR_CONN_LOST : st;
@@ -226,45 +209,22 @@ ViStatus Vxi11Transport::ensureLink() {
 
 ViStatus Vxi11Transport::write(std::span<const ViByte> data, ViUInt32 &written) {
     written = 0;
-    if (fd_ && link_) {
-        if (const ViStatus st = settleWrite(callDeadline()); st < 0 && fd_) return st;
-    }
     if (const ViStatus st = ensureLink(); st < 0) return st;
     const net::Deadline deadline = callDeadline();
     std::size_t sent = 0;
     do {
         const std::size_t n = std::min<std::size_t>(data.size() - sent, maxRecvSize_);
         const bool last = sent + n == data.size();
-        net::XdrWriter args;
-        args.u32(*link_);
-        args.u32(io_.timeoutMs);
-        args.u32(io_.timeoutMs);  // lock_timeout
-        args.u32(last && io_.sendEnd ? rpc::kFlagEnd : 0);
-        args.opaque(data.subspan(sent, n));
-        if (last) {
-            // The answer to the last piece is collected by the next call
-            // (usually the device_read right after), so that a request and
-            // its reply cost one network round trip, not two.
-            const net::CallHeader header{xid_++, rpc::kCoreProgram, rpc::kCoreVersion,
-                                         rpc::kDeviceWrite};
-            if (const ViStatus st = broken(sendCall(fd_.get(), header, args.bytes(), deadline)); st < 0)
-                return st;
-            pendingWrite_ = header.xid;
-            written = static_cast<ViUInt32>(data.size());
-            return VI_SUCCESS;
-        }
-        net::Bytes reply;
-        if (const ViStatus st = call(rpc::kDeviceWrite, args.bytes(), deadline, reply); st < 0)
+        const rpc::WriteParms parms{*link_, io_.timeoutMs, io_.timeoutMs,
+                                    last && io_.sendEnd ? rpc::kFlagEnd : 0, data.subspan(sent, n)};
+        rpc::WriteResp reply;
+        if (const ViStatus st = exchange(rpc::kDeviceWrite, parms, deadline, reply); st < 0)
             return st;
-        net::XdrReader in(reply);
-        const uint32_t error = in.u32();
-        const uint32_t size = in.u32();
-        if (!in.ok()) return VI_ERROR_IO;
-        if (error != rpc::kNoError) return statusOfDeviceError(error);
-        if (size > n) return VI_ERROR_IO;
-        sent += size;
+        if (reply.error != rpc::kNoError) return statusOfDeviceError(reply.error);
+        if (reply.size > n) return VI_ERROR_IO;
+        sent += reply.size;
         written = static_cast<ViUInt32>(sent);
-        if (size == 0) return VI_ERROR_IO;  // the device takes nothing: no progress
+        if (reply.size == 0 && n > 0) return VI_ERROR_IO;  // the device takes nothing: no progress
     } while (sent < data.size());
     return VI_SUCCESS;
 }
@@ -276,43 +236,37 @@ ViStatus Vxi11Transport::read(std::span<ViByte> buffer, ViUInt32 &got) {
     // Each round trip returns at least one byte or ends the read, so the
     // loop runs at most buffer.size() times.
     while (got < buffer.size()) {
+        const rpc::ReadParms parms{
+            *link_, static_cast<uint32_t>(std::min<std::size_t>(buffer.size() - got, rpc::kMaxData)),
+            io_.timeoutMs, io_.timeoutMs, io_.termCharEnabled ? rpc::kFlagTermChrSet : 0u,
+            io_.termChar};
         net::XdrWriter args;
-        args.u32(*link_);
-        args.u32(static_cast<uint32_t>(std::min<std::size_t>(buffer.size() - got, rpc::kMaxData)));
-        args.u32(io_.timeoutMs);
-        args.u32(io_.timeoutMs);
-        args.u32(io_.termCharEnabled ? rpc::kFlagTermChrSet : 0);
-        args.u32(io_.termChar);
-        net::Bytes reply;
-        if (const ViStatus st = call(rpc::kDeviceRead, args.bytes(), deadline, reply); st < 0)
+        net::encode(args, parms);
+        net::Bytes body;
+        if (const ViStatus st = call(rpc::kDeviceRead, args.bytes(), deadline, body); st < 0)
             return st;
-        net::XdrReader in(reply);
-        const uint32_t error = in.u32();
-        const uint32_t reason = in.u32();
-        const auto data = in.opaque(buffer.size() - got);
-        if (!in.ok()) return VI_ERROR_IO;
-        std::copy(data.begin(), data.end(), buffer.begin() + got);
-        got += static_cast<ViUInt32>(data.size());
-        if (error != rpc::kNoError) return statusOfDeviceError(error);
-        if (reason & rpc::kReasonEnd) return VI_SUCCESS;
-        if (reason & rpc::kReasonTermChar) return VI_SUCCESS_TERM_CHAR;
-        if (data.empty() && !(reason & rpc::kReasonRequestCount)) return VI_ERROR_IO;
+        net::XdrReader in(body);
+        rpc::ReadResp reply;
+        if (!net::decode(in, reply, buffer.size() - got)) return VI_ERROR_IO;
+        std::copy(reply.data.begin(), reply.data.end(), buffer.begin() + got);
+        got += static_cast<ViUInt32>(reply.data.size());
+        if (reply.error != rpc::kNoError) return statusOfDeviceError(reply.error);
+        if (reply.reason & rpc::kReasonEnd) return VI_SUCCESS;
+        if (reply.reason & rpc::kReasonTermChar) return VI_SUCCESS_TERM_CHAR;
+        if (reply.data.empty() && !(reply.reason & rpc::kReasonRequestCount)) return VI_ERROR_IO;
     }
     return VI_SUCCESS_MAX_CNT;
 }
 
 ViStatus Vxi11Transport::generic(uint32_t procedure) {
     if (const ViStatus st = ensureLink(); st < 0) return st;
-    net::XdrWriter args;
-    args.u32(*link_);
-    args.u32(0);  // flags
-    args.u32(io_.timeoutMs);
-    args.u32(io_.timeoutMs);
-    net::Bytes reply;
-    if (const ViStatus st = call(procedure, args.bytes(), callDeadline(), reply); st < 0) return st;
-    net::XdrReader in(reply);
-    const uint32_t error = in.u32();
-    return in.ok() ? statusOfDeviceError(error) : VI_ERROR_IO;
+    rpc::ErrorResp reply;
+    const ViStatus st = exchange(procedure, genericParms(), callDeadline(), reply);
+    return st < 0 ? st : statusOfDeviceError(reply.error);
+}
+
+rpc::GenericParms Vxi11Transport::genericParms() const {
+    return {*link_, 0, io_.timeoutMs, io_.timeoutMs};
 }
 
 ViStatus Vxi11Transport::clear() {
@@ -325,47 +279,29 @@ ViStatus Vxi11Transport::trigger() {
 
 ViStatus Vxi11Transport::readStatusByte(ViUInt16 &stb) {
     if (const ViStatus st = ensureLink(); st < 0) return st;
-    net::XdrWriter args;
-    args.u32(*link_);
-    args.u32(0);
-    args.u32(io_.timeoutMs);
-    args.u32(io_.timeoutMs);
-    net::Bytes reply;
-    if (const ViStatus st = call(rpc::kDeviceReadStb, args.bytes(), callDeadline(), reply); st < 0)
+    rpc::ReadStbResp reply;
+    if (const ViStatus st = exchange(rpc::kDeviceReadStb, genericParms(), callDeadline(), reply);
+        st < 0)
         return st;
-    net::XdrReader in(reply);
-    const uint32_t error = in.u32();
-    const uint32_t value = in.u32();
-    if (!in.ok()) return VI_ERROR_IO;
-    if (error != rpc::kNoError) return statusOfDeviceError(error);
-    stb = static_cast<ViUInt16>(value & 0xFF);
+    if (reply.error != rpc::kNoError) return statusOfDeviceError(reply.error);
+    stb = reply.stb;
     return VI_SUCCESS;
 }
 
 ViStatus Vxi11Transport::lockDevice(ViUInt32 timeoutMs) {
     if (const ViStatus st = ensureLink(); st < 0) return st;
-    net::XdrWriter args;
-    args.u32(*link_);
-    args.u32(rpc::kFlagWaitLock);
-    args.u32(timeoutMs);
-    net::Bytes reply;
-    if (const ViStatus st = call(rpc::kDeviceLock, args.bytes(), callDeadline(), reply); st < 0)
-        return st;
-    net::XdrReader in(reply);
-    const uint32_t error = in.u32();
-    return in.ok() ? statusOfDeviceError(error) : VI_ERROR_IO;
+    rpc::ErrorResp reply;
+    const ViStatus st =
+        exchange(rpc::kDeviceLock, rpc::LockParms{*link_, rpc::kFlagWaitLock, timeoutMs},
+                 lockDeadline(timeoutMs), reply);
+    return st < 0 ? st : statusOfDeviceError(reply.error);
 }
 
 ViStatus Vxi11Transport::unlockDevice() {
     if (!fd_ || !link_) return VI_SUCCESS;  // a new link holds no lock
-    net::XdrWriter args;
-    args.u32(*link_);
-    net::Bytes reply;
-    if (const ViStatus st = call(rpc::kDeviceUnlock, args.bytes(), callDeadline(), reply); st < 0)
-        return st;
-    net::XdrReader in(reply);
-    const uint32_t error = in.u32();
-    return in.ok() ? statusOfDeviceError(error) : VI_ERROR_IO;
+    rpc::ErrorResp reply;
+    const ViStatus st = exchange(rpc::kDeviceUnlock, rpc::LinkParms{*link_}, callDeadline(), reply);
+    return st < 0 ? st : statusOfDeviceError(reply.error);
 }
 
 ViStatus Vxi11Transport::flush(ViUInt16 mask) {

@@ -7,10 +7,10 @@
 // device_trigger, device_clear, device_lock/unlock, and destroy_link when
 // the session closes.
 //
-// The answer to a viWrite's last device_write is read together with the
-// next call's (the device_read that follows), so a request and its reply
-// cost one network round trip; an error the device reports for the write
-// is then that call's result.
+// viWrite waits for the answer to each device_write, so a write the device
+// refuses (locked by another link, a message too long, a link it no longer
+// knows) fails that viWrite with the device's reason, never the read after
+// it: the library reports a write failure as one.
 //
 // Every call waits at most the session's timeout (VI_ATTR_TMO_VALUE, also
 // handed to the device as its I/O timeout) plus a quarter of it for the
@@ -25,6 +25,7 @@
 #include <string>
 
 #include "visa/net/oncrpc.h"
+#include "visa/net/vxi11.h"
 #include "visa/net/socket_io.h"
 #include "visa/transport.h"
 
@@ -58,12 +59,16 @@ private:
     // One call on the device core; `reply` gets the result body.
     ViStatus call(uint32_t procedure, const net::Bytes &args, net::Deadline deadline,
                   net::Bytes &reply);
+    // A call with its arguments and result as messages of the codec.
+    template <typename Parms, typename Reply>
+    ViStatus exchange(uint32_t procedure, const Parms &parms, net::Deadline deadline, Reply &reply);
     net::Deadline callDeadline() const;
+    // A device_lock may wait for the holder up to its lock timeout.
+    net::Deadline lockDeadline(ViUInt32 lockTimeoutMs) const;
+    net::vxi11::GenericParms genericParms() const;
     // A call of Device_GenericParms that answers Device_Error.
     ViStatus generic(uint32_t procedure);
     ViStatus ensureLink();
-    // Collects the answer of a device_write sent without waiting.
-    ViStatus settleWrite(net::Deadline deadline);
     // Drops the connection after an error that leaves the stream unusable.
     ViStatus broken(ViStatus st);
 
@@ -75,7 +80,6 @@ private:
     std::optional<uint32_t> link_;
     uint32_t maxRecvSize_ = 1024;
     uint32_t xid_ = 1;
-    std::optional<uint32_t> pendingWrite_;  // xid of a device_write not answered yet
     IoSettings io_;
     net::RecordAssembler records_{net::vxi11::kMaxRecord};
 };

@@ -5,10 +5,12 @@
  * The operations of KORVAX.h are the interface every delivery of the library
  * shares. The calls here are extensions of the Linux shared object
  * (libKORVAX.so.1) for tools and language bindings: the geometry of a
- * connected chassis and the state the library keeps for it, so that nobody
- * needs a copy of the model tables; the firmware update with a progress
- * report; the names of the status codes; and two settings for tests and
- * benchmarks. KORVAX.dll does not export them.
+ * connected chassis, its model's name and the state the library keeps for
+ * it, so that nobody needs a copy of the model tables; the VISA timeout;
+ * what the last discovery saw at each resource, so that a tool can say why
+ * a chassis was not found; the firmware update with a progress report; the
+ * names of the status codes; and two settings for tests and benchmarks.
+ * KORVAX.dll does not export them.
  *
  * Every call follows the rules of KORVAX.h: a signed status, negative on
  * failure, and nothing allocated for the caller.
@@ -62,7 +64,9 @@ KORVAX_API int32_t KORVAX_GetGeometry(uint32_t handle, int64_t subUnit, KORVAX_G
 
 /** The state the library keeps for a sub-unit: the last state array the chassis acknowledged
  *  (KORVAX_OpMatrix(), the SCPI relay commands), all open after an acknowledged KORVAX_Clear()
- *  or KORVAX_Init(). A chassis cannot report its relays; this is what it was last told.
+ *  or KORVAX_Init(). A chassis cannot report its relays; this is what it was last told. A
+ *  discovery that finds the chassis again keeps it (by resource name, whatever record the chassis
+ *  lands in); a chassis new to the process starts all open.
  *  @param handle  chassis handle.
  *  @param subUnit sub-unit number (as KORVAX_OpMatrix() takes it).
  *  @param state   receives min(count, stateWords) words; may be null when count is 0.
@@ -93,6 +97,58 @@ KORVAX_API int32_t KORVAX_OnlineUpdateProgress(uint32_t handle, const char *path
  *          statuses included). Never null; static text. */
 KORVAX_API const char *KORVAX_ErrorName(int64_t code);
 
+/** Name of a model code as "*IDN?" reports it.
+ *  @param model a model code, e.g. KORVAX_MODEL_RQ522 (0x043A).
+ *  @return e.g. "RQ522"; "" for a code the library does not know. Never null; static text. */
+KORVAX_API const char *KORVAX_ModelName(uint16_t model);
+
+/** VISA timeout, in milliseconds, of the sessions the library opens or holds.
+ *  Sets VI_ATTR_TMO_VALUE: every reply (the identity probe of discovery included) is waited for
+ *  at most this long. Handle 0 sets it for every session discovery opens from then on (the
+ *  sessions of the chassis it finds among them); a chassis handle sets it for that chassis's
+ *  session now. 0 milliseconds for handle 0 goes back to the VISA library's own default.
+ *  @param handle       0, or a chassis handle from KORVAX_Connect().
+ *  @param milliseconds the timeout.
+ *  @return 0; KORVAX_ERR_HANDLE (-10023) for an unknown handle; the VISA status when the VISA
+ *          library refused the value. */
+KORVAX_API int32_t KORVAX_SetTimeout(uint32_t handle, uint32_t milliseconds);
+
+/** What discovery saw at one resource the VISA library listed. */
+typedef enum KORVAX_ProbeOutcome {
+    KORVAX_PROBE_ACCEPTED = 0,      /**< answered as one of our models: KORVAX_Connect() takes it */
+    KORVAX_PROBE_BEYOND_LIMIT = 1,  /**< listed after discovery had kept KORVAX_MAX_CHASSIS (5)
+                                         chassis: not kept; model is set when its probe (under way
+                                         by then) answered as one of ours, 0 when it was not probed */
+    KORVAX_PROBE_OPEN_FAILED = 2,   /**< viOpen failed; status is VISA's (VI_ERROR_RSRC_NFOUND: the
+                                         connection was refused or nothing is at that address;
+                                         VI_ERROR_TMO: no answer while connecting) */
+    KORVAX_PROBE_WRITE_FAILED = 3,  /**< "*IDN?" could not be sent; status is VISA's */
+    KORVAX_PROBE_NO_ANSWER = 4,     /**< no reply to "*IDN?" (VI_ERROR_TMO: none within the
+                                         timeout; a serial line: at none of the five rates) */
+    KORVAX_PROBE_NOT_OURS = 5,      /**< a reply that is not our maker's identity; reply holds it */
+    KORVAX_PROBE_UNKNOWN_MODEL = 6, /**< our maker, a model this library does not know: discovery
+                                         stopped there (KORVAX_ERR_NOT_SUPPORTED) */
+    KORVAX_PROBE_NOT_PROBED = 7     /**< never probed: discovery had stopped at an unknown model */
+} KORVAX_ProbeOutcome;
+
+/** One resource of the last discovery and what happened there. */
+typedef struct KORVAX_ProbeReport {
+    char resource[256]; /**< the resource string as the VISA library listed it */
+    int32_t outcome;    /**< a KORVAX_ProbeOutcome */
+    int32_t status;     /**< VISA status of the step that failed, else 0 */
+    uint16_t model;     /**< model code when the identity named a known model, else 0 */
+    uint32_t baudRate;  /**< serial resources: the rate that answered, else 0 */
+    char reply[128];    /**< the identity reply as received (cut to fit, terminated), or "" */
+} KORVAX_ProbeReport;
+
+/** What the last discovery (KORVAX_FindRsrc(), or the one KORVAX_Connect() ran) saw at each
+ *  resource the VISA library listed, in list order: why a resource is not among the chassis
+ *  found. Call with a null report to count them. Each discovery replaces the report.
+ *  @param index  0 .. count - 1.
+ *  @param report receives resource index when index < count; may be null.
+ *  @return the number of resources the last discovery listed (0 before any discovery). */
+KORVAX_API int32_t KORVAX_GetDiscoveryReport(uint32_t index, KORVAX_ProbeReport *report);
+
 /** How many resources discovery probes at once.
  *  The outcome of a discovery is the same either way. Takes effect at the next discovery.
  *  @param threads 1 (one after another) to 32 (the default).
@@ -100,8 +156,8 @@ KORVAX_API const char *KORVAX_ErrorName(int64_t code);
 KORVAX_API uint32_t KORVAX_SetDiscoveryThreads(uint32_t threads);
 
 /** Replaces the library's waits (the settle times of control-mode changes, restarts and LAN-mode
- *  changes, in whole seconds) by a call of hook. For tests and simulations, where no settle time
- *  needs to pass.
+ *  changes, in whole seconds) by a call of hook.
+ *  For tests and simulations, where no settle time needs to pass.
  *  @param hook called with the seconds to wait; returns the seconds it did not wait (0). Null
  *              sleeps for real again. */
 KORVAX_API void KORVAX_SetSleepHook(uint32_t (*hook)(uint32_t seconds));

@@ -35,13 +35,48 @@ def candidates() -> list[str]:
     return out
 
 
+class Geometry(ctypes.Structure):
+    """KORVAX_Geometry of korvax/extensions.h."""
+
+    _fields_ = [
+        ("model", ctypes.c_uint16),
+        ("subUnits", ctypes.c_uint16),
+        ("rows", ctypes.c_uint16),
+        ("switchableRows", ctypes.c_uint16),
+        ("positions", ctypes.c_uint16),
+        ("cardColumns", ctypes.c_uint16),
+        ("columns", ctypes.c_uint16),
+        ("cardsFitted", ctypes.c_uint16),
+        ("stateWords", ctypes.c_uint16),
+        ("closureLimit", ctypes.c_int32),
+    ]
+
+
+class ProbeReport(ctypes.Structure):
+    """KORVAX_ProbeReport of korvax/extensions.h."""
+
+    _fields_ = [
+        ("resource", ctypes.c_char * 256),
+        ("outcome", ctypes.c_int32),
+        ("status", ctypes.c_int32),
+        ("model", ctypes.c_uint16),
+        ("baudRate", ctypes.c_uint32),
+        ("reply", ctypes.c_char * 128),
+    ]
+
+
 def _declare(lib: ctypes.CDLL) -> None:
     u32, i32, i64, u64 = ctypes.c_uint32, ctypes.c_int32, ctypes.c_int64, ctypes.c_uint64
     p_u32, p_char = ctypes.POINTER(u32), ctypes.c_char_p
     signatures = {
         "KORVAX_GetLibVersion": (None, [p_char]),
         "KORVAX_ErrorCodeToMessage": (i32, [i64, p_char, u64]),
-        "ErrorCodeName": (p_char, [i64]),
+        "KORVAX_ErrorName": (p_char, [i64]),
+        "KORVAX_ModelName": (p_char, [ctypes.c_uint16]),
+        "KORVAX_GetGeometry": (i32, [u32, i64, ctypes.POINTER(Geometry)]),
+        "KORVAX_GetStoredState": (i32, [u32, i64, p_u32, i32]),
+        "KORVAX_SetTimeout": (i32, [u32, u32]),
+        "KORVAX_GetDiscoveryReport": (i32, [u32, ctypes.POINTER(ProbeReport)]),
         "KORVAX_FindRsrc": (i32, [ctypes.c_void_p, p_u32]),
         "KORVAX_Connect": (i32, [p_char, p_u32]),
         "KORVAX_OpenSpecifiedCard": (i32, [u32, i64, ctypes.POINTER(i64)]),
@@ -68,7 +103,7 @@ def _declare(lib: ctypes.CDLL) -> None:
         "KORVAX_BoardInPlaceInfo": (i32, [u32, p_u32, p_u32]),
         "KORVAX_SelfTest": (i32, [u32, i64, p_char, u64]),
         "KORVAX_OnlineUpdate": (i32, [u32, p_char]),
-        "OnlineUpdateWithProgress": (i32, [u32, p_char, ctypes.c_void_p, ctypes.c_void_p]),
+        "KORVAX_OnlineUpdateProgress": (i32, [u32, p_char, ctypes.c_void_p, ctypes.c_void_p]),
     }
     for name, (restype, argtypes) in signatures.items():
         function = getattr(lib, name)
@@ -79,6 +114,29 @@ def _declare(lib: ctypes.CDLL) -> None:
 UPDATE_PROGRESS = ctypes.CFUNCTYPE(None, ctypes.c_uint64, ctypes.c_uint64, ctypes.c_void_p)
 
 _loaded: ctypes.CDLL | None = None
+_visa: ctypes.CDLL | None = None
+_VISA_SONAME = "libkorvaxvisa.so.1"
+
+
+def builtin_visa() -> ctypes.CDLL:
+    """The built-in VISA library libKORVAX loads (beside it), for declaring simulated chassis.
+
+    Raises RuntimeError when KORVAX_VISA_LIBRARY names another VISA library:
+    simulated chassis live in the built-in one.
+    """
+    global _visa
+    if os.environ.get("KORVAX_VISA_LIBRARY"):
+        raise RuntimeError(
+            "simulated chassis live in the built-in VISA library, but KORVAX_VISA_LIBRARY names "
+            f"{os.environ['KORVAX_VISA_LIBRARY']!r}"
+        )
+    if _visa is None:
+        beside = Path(library()._name).resolve().parent / _VISA_SONAME
+        visa = ctypes.CDLL(str(beside) if beside.exists() else _VISA_SONAME)
+        visa.korvaxvisa_declare.restype = ctypes.c_int
+        visa.korvaxvisa_declare.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t]
+        _visa = visa
+    return _visa
 
 
 def library() -> ctypes.CDLL:

@@ -1,49 +1,14 @@
-"""Crosspoint lists ("1!1,2!3:4!5") and the models' sub-unit 0 geometry."""
+"""Crosspoint lists as users type them: "1!1,2!3:4!5"."""
 from __future__ import annotations
 
 import re
-from dataclasses import dataclass
 from typing import Iterable
 
 Crosspoint = tuple[int, int]
-"""(row, column), both from 1; the column counts across the whole chassis row."""
+"""(row, column), both from 1; the column counts across the whole chassis row, card after card."""
 
 _CORNER = re.compile(r"([1-9][0-9]{0,5})!([1-9][0-9]{0,5})")
 _MAX_POINTS = 40000
-
-
-@dataclass(frozen=True)
-class Model:
-    """Geometry of sub-unit 0: rows of every card, card positions, columns of a card."""
-
-    name: str
-    code: int
-    rows: int
-    positions: int
-    card_columns: int
-
-    @property
-    def columns(self) -> int:
-        """Columns of a whole chassis row."""
-        return self.positions * self.card_columns
-
-    def index(self, point: Crosspoint) -> int:
-        """Bit index of a crosspoint in the state array."""
-        row, column = point
-        return (row - 1) * self.columns + (column - 1)
-
-
-MODELS: dict[int, Model] = {
-    m.code: m
-    for m in (
-        Model("RQ520", 0x041A, 12, 5, 10),
-        Model("RQ520B", 0x041B, 12, 5, 10),
-        Model("RQ521", 0x042A, 10, 4, 12),
-        Model("RQ522", 0x043A, 16, 21, 96),
-        Model("RQ523", 0x044A, 8, 1, 12),
-        Model("RQ523B", 0x044B, 8, 1, 12),
-    )
-}
 
 
 def parse(text: str) -> list[Crosspoint]:

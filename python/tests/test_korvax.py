@@ -1,6 +1,8 @@
 """The Python package against simulated chassis of the built-in VISA library."""
 import os
 import re
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -196,3 +198,103 @@ def test_missing_library_names_every_path_tried(monkeypatch):
     assert "/nonexistent/libKORVAX.so.1" in text
     assert "libKORVAX-missing.so.1" in text
     assert "KORVAX_LIBRARY" in text
+
+
+def test_two_chassis_in_one_with_and_a_later_find_keep_working():
+    with korvax.Chassis("TCPIP0::sim-rq523b::INSTR") as b, korvax.Chassis("TCPIP0::sim-rq521::INSTR") as a:
+        a.open_card()
+        a.init()
+        a.close("1!1,2!2")
+        b.open_card()
+        assert {f.resource for f in korvax.find()} >= {a.resource, b.resource}
+        # Attached again: new sessions, the cards identified, the relay state kept.
+        assert a.closed == {(1, 1), (2, 2)}
+        a.close("3!3")
+        assert a.closed == {(1, 1), (2, 2), (3, 3)}
+        assert b.boards_present() == [True]
+        a.clear()
+    korvax.find()
+    with pytest.raises(korvax.KorvaxError, match="a discovery after the end of its with block"):
+        a.close("1!1")
+    # Or one discovery for the set the program asks for.
+    c, d = korvax.connect("TCPIP0::sim-rq520::INSTR", "TCPIP0::sim-rq522::INSTR")
+    assert (c.model, d.model) == ("RQ520", "RQ522")
+
+
+@pytest.mark.parametrize(
+    "resource,call,message",
+    [
+        ("TCPIP0::sim-rq521::INSTR", lambda c: c.close("1!1", sub_unit=5), "the RQ521 has no sub-unit 5: it has sub-unit 0 only"),
+        ("TCPIP0::sim-rq521::INSTR", lambda c: c.open_card(3), "no sub-unit 3"),
+        ("TCPIP0::sim-rq521::INSTR", lambda c: c.self_test(2), "no sub-unit 2"),
+        ("TCPIP0::sim-rq520::INSTR", lambda c: c.close("1!1", sub_unit=1), "only sub-unit 0 has a crosspoint matrix"),
+        ("TCPIP0::sim-rq520::INSTR", lambda c: c.clear(3), "it has sub-units 0, 1 and 2"),
+        ("TCPIP0::sim-rq522::INSTR", lambda c: c.close("5!1"), "the RQ522 switches rows 1 to 4 only"),
+    ],
+)
+def test_sub_units_and_rows_the_chassis_does_not_have_are_refused_before_sending(resource, call, message):
+    with korvax.Chassis(resource) as chassis:
+        chassis.open_card()
+        before = chassis.stored_state()
+        with pytest.raises(ValueError, match=message):
+            call(chassis)
+        assert chassis.stored_state() == before
+
+
+def test_scpi_state_arrays_and_close_share_one_state():
+    with korvax.Chassis("TCPIP0::sim-rq522::INSTR") as chassis:
+        chassis.open_card()
+        chassis.init()
+        assert chassis.geometry.rows == 4 and chassis.geometry.card_rows == 16
+        chassis.close("1!1")
+        assert chassis.scpi(":CLOS (@0(43!1))") == "Relays Operate Success"  # row 2, column 1 here
+        assert chassis.closed == {(1, 1), (2, 1)}
+        chassis.open("1!1")
+        assert chassis.scpi(":OPEN:ALL") == "Relays Operate Success"
+        assert chassis.closed == frozenset()
+
+
+def test_simulated_chassis_need_no_resource_file():
+    with korvax.Chassis.simulated("RQ521", resource="TCPIP0::bench-a::INSTR", serial=13572468, gpib=9) as chassis:
+        chassis.open_card()
+        assert chassis.info().serial == "13572468"
+        assert chassis.settings()["gpib"] == 9
+    with pytest.raises(ValueError, match="gpib"):
+        korvax.Chassis.simulated("RQ521", resource="TCPIP0::bench-b::INSTR", gpib=99)
+
+
+def test_update_checks_the_file_before_the_first_block(workdir):
+    empty = workdir / "empty.bin"
+    empty.write_bytes(b"")
+    with korvax.Chassis("TCPIP0::sim-rq520::INSTR") as chassis:
+        with pytest.raises(ValueError, match="a chassis takes 1 to 16777216"):
+            chassis.update(empty)
+
+
+def _python(code: str, **env: str) -> subprocess.CompletedProcess:
+    full = {**os.environ, "PYTHONPATH": str(Path(korvax.__file__).parents[1]), **env}
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60, env=full)
+
+
+def test_a_chassis_probes_only_the_resources_asked_for():
+    run = _python(
+        "import korvax\n"
+        "with korvax.Chassis('TCPIP0::sim-rq521::INSTR'), korvax.Chassis('TCPIP0::sim-rq520::INSTR'):\n"
+        "    print(sorted(r.resource for r in korvax.discovery_report()))"
+    )
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.strip() == "['TCPIP0::sim-rq520::INSTR', 'TCPIP0::sim-rq521::INSTR']"
+
+
+def test_another_visa_library_falls_back_to_a_whole_discovery_and_says_so_once():
+    builtin = Path(korvax.library()._name).resolve().parent / "libkorvaxvisa.so.1"
+    run = _python(
+        "import korvax\n"
+        "a = korvax.Chassis('TCPIP0::sim-rq521::INSTR')\n"
+        "b = korvax.Chassis('TCPIP0::sim-rq520::INSTR')\n"
+        "print(len(korvax.discovery_report()))",
+        KORVAX_VISA_LIBRARY=str(builtin),
+    )
+    assert run.returncode == 0, run.stderr
+    assert run.stderr.count("KORVAX_VISA_LIBRARY names another VISA library") == 1
+    assert run.stdout.strip() == "4"

@@ -9,7 +9,8 @@
 //
 // It binds only those addresses, prints "serving RSRC" for each chassis
 // once it listens ("serving RSRC on PATH" for a pseudo-terminal), and stops
-// on SIGINT or SIGTERM.
+// on SIGINT or SIGTERM. The limits that keep it up (clients, idle
+// connections, memory) are described in server.h and sim/README.md.
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -20,7 +21,7 @@
 #include "sim/server/pty_server.h"
 #include "sim/server/server.h"
 #include "visa/resource_parts.h"
-#include "visa/simulation.h"
+#include "visa-sim/chassis_file.h"
 #include "visa/visa.h"
 
 namespace {
@@ -36,16 +37,34 @@ void onSignal(int) {
 }  // namespace
 
 static int serve(int argc, char **argv) {
-    CLI::App app{"Serves simulated chassis of a resource file over VXI-11 and raw TCP sockets"};
+    CLI::App app{"Serves the simulated chassis of a resource file over VXI-11, raw TCP sockets "
+                 "and pseudo-terminals"};
     std::string file;
     uint16_t portmapperPort = 111;
     bool verbose = false;
+    bool logRelays = false;
+    korvax::simserver::Limits limits;
+    long idleSeconds = limits.idleTimeout.count();
     app.add_option("FILE", file, "resource file (same format as the VISA library's)")->required();
     app.add_option("--portmapper-port", portmapperPort,
                    "port of the portmapper of each VXI-11 address (default 111)")
         ->check(CLI::Range(1, 65535));
+    app.add_option("--max-clients", limits.maxClients,
+                   "network connections served at once; the next is accepted and closed at once "
+                   "(default 64)")
+        ->check(CLI::Range(1, 4096));
+    app.add_option("--idle-timeout", idleSeconds,
+                   "seconds a network connection may go without a whole request or taking an "
+                   "answer before it is closed; 0: never (default 300)")
+        ->check(CLI::Range(0, 86400));
     app.add_flag("-v,--verbose", verbose, "log one line per request");
+    app.add_flag("--log-relays", logRelays,
+                 "after every relay frame a chassis applies, print \"RSRC closed: R!C ...\" "
+                 "(row and column from 1, columns counted across the chassis row; \"none\")");
     CLI11_PARSE(app, argc, argv);
+    limits.idleTimeout = std::chrono::seconds(idleSeconds);
+    korvax::simserver::RelayLog relayLog;
+    korvax::simserver::RelayLog *relays = logRelays ? &relayLog : nullptr;
 
     std::FILE *in = std::fopen(file.c_str(), "rb");
     if (!in) {
@@ -62,7 +81,7 @@ static int serve(int argc, char **argv) {
     for (const auto &inst : parsed.instruments)
         std::printf("skipping %s: a real instrument (no model)\n", inst.name.c_str());
 
-    korvax::simserver::Server server(portmapperPort, verbose);
+    korvax::simserver::Server server(portmapperPort, verbose, limits, relays);
     std::vector<std::string> served;
     std::vector<std::unique_ptr<korvax::simserver::PtyServer>> terminals;
     for (const auto &res : parsed.resources) {
@@ -74,7 +93,7 @@ static int serve(int argc, char **argv) {
             // on its own thread.
             try {
                 terminals.push_back(std::make_unique<korvax::simserver::PtyServer>(
-                    chassis, res.config.baudRate, verbose));
+                    chassis, res.config.baudRate, verbose, relays, res.name));
             } catch (const std::exception &e) {
                 std::fprintf(stderr, "korvax-sim: cannot serve %s: %s\n", res.name.c_str(), e.what());
                 return 1;

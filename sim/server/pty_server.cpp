@@ -1,5 +1,7 @@
 #include "sim/server/pty_server.h"
 
+#include "visa/net/socket_io.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -91,8 +93,9 @@ std::string describe(const std::vector<uint8_t> &request, const std::optional<si
 
 }  // namespace
 
-PtyServer::PtyServer(std::shared_ptr<sim::Chassis> chassis, uint32_t baud, bool verbose)
-    : chassis_(std::move(chassis)), verbose_(verbose) {
+PtyServer::PtyServer(std::shared_ptr<sim::Chassis> chassis, uint32_t baud, bool verbose,
+                     RelayLog *relays, std::string rsrc)
+    : chassis_(std::move(chassis)), verbose_(verbose), relays_(relays), rsrc_(std::move(rsrc)) {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0) fail("posix_openpt");
     std::array<char, 128> name{};
@@ -187,7 +190,14 @@ void PtyServer::answer(const std::vector<uint8_t> &request) {
                          path_.c_str(), request.size(), baud, listens);
         return;
     }
-    const std::optional<sim::Bytes> reply = chassis_->receive(request);
+    sim::Exchange exchange = chassis_->serve(request);
+    if (exchange.framesApplied && relays_) relays_->frameApplied(rsrc_, *chassis_);
+    const std::optional<sim::Bytes> &reply = exchange.reply;
+    if (reply && exchange.delay.count() > 0) {
+        // Busy operating relays; a stop request still ends the wait.
+        pollfd stop{stopRead_, POLLIN, 0};
+        if (::poll(&stop, 1, static_cast<int>(exchange.delay.count())) > 0) return;
+    }
     const bool sent = !reply || send(*reply);
     if (verbose_)
         std::fprintf(stderr, "korvax-sim: %s: %s%s\n", path_.c_str(),
@@ -195,21 +205,10 @@ void PtyServer::answer(const std::vector<uint8_t> &request) {
 }
 
 bool PtyServer::send(const std::vector<uint8_t> &reply) {
-    std::size_t off = 0;
     // A client that stops reading fills the terminal's buffer; give it a
     // second, then drop the rest rather than stall every later request.
-    for (int waits = 0; off < reply.size() && waits < kSendWaitMs / 10;) {
-        const ssize_t n = ::write(master_, reply.data() + off, reply.size() - off);
-        if (n > 0) {
-            off += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-        std::array<pollfd, 2> fds{{{stopRead_, POLLIN, 0}, {master_, POLLOUT, 0}}};
-        if (::poll(fds.data(), fds.size(), 10) > 0 && fds[0].revents != 0) return false;
-        ++waits;
-    }
-    return off == reply.size();
+    std::size_t written = 0;
+    return net::writeAll(master_, reply, net::Deadline::after(kSendWaitMs), written) == 0;
 }
 
 }  // namespace korvax::simserver

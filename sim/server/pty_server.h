@@ -14,7 +14,11 @@
 // for 25 ms (a client writes each request in one go). Replies go out as
 // the chassis makes them: 400 bytes for the binary protocol, a line ending
 // in a newline for "*IDN?". Bytes that make no request get the chassis's
-// error reply or nothing; nothing a client sends stops the server.
+// error reply or nothing; nothing a client sends stops the server. A
+// chassis with a reply delay answers that much later (it reads nothing
+// meanwhile, as a busy controller does not); one whose drop-after comes due
+// leaves that request unanswered, a serial line having no connection to
+// drop.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +28,7 @@
 #include <vector>
 
 #include "sim/chassis.h"
+#include "sim/server/relay_log.h"
 
 namespace korvax::simserver {
 
@@ -33,7 +38,10 @@ public:
     // any client touches it) and starts serving. With `verbose`, one line
     // per request goes to stderr. Throws std::system_error when no
     // pseudo-terminal can be had.
-    PtyServer(std::shared_ptr<sim::Chassis> chassis, uint32_t baud, bool verbose);
+    // `relays`: where applied relay frames are logged under `rsrc` (null:
+    // nowhere).
+    PtyServer(std::shared_ptr<sim::Chassis> chassis, uint32_t baud, bool verbose,
+              RelayLog *relays = nullptr, std::string rsrc = {});
     // Stops serving and closes the terminal: a client still on it sees the
     // line hang up.
     ~PtyServer();
@@ -50,6 +58,8 @@ private:
 
     std::shared_ptr<sim::Chassis> chassis_;
     bool verbose_;
+    RelayLog *relays_;
+    std::string rsrc_;
     int master_ = -1;
     int slave_ = -1;  // held open so the master never sees a hang-up between clients
     int stopRead_ = -1;

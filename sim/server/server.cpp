@@ -1,5 +1,7 @@
 #include "sim/server/server.h"
 
+#include "visa/resource_name.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -21,18 +23,26 @@ namespace {
 namespace rpc = net::vxi11;
 namespace pm = net::portmap;
 
+
 // A text request ("*IDN?") longer than this is noise.
 constexpr std::size_t kMaxTextLine = 256;
-// A client that stops reading its answers is dropped beyond this.
-constexpr std::size_t kMaxPendingOutput = 4 * 1024 * 1024;
-// Bytes written to one link before END: a few of the largest frames.
-constexpr std::size_t kMaxMessage = 4 * rpc::kMaxData;
+// Answers a client has not taken yet: past this its requests wait (in the
+// kernel's buffers) until it reads.
+constexpr std::size_t kOutputHighWater = 64 * 1024;
+// Unfinished VXI-11 messages of all the links of one connection (a relay
+// frame is at most a few kilobytes).
+constexpr std::size_t kMaxMessages = 2 * rpc::kMaxData;
 constexpr std::size_t kMaxLinksPerConnection = 64;
 constexpr uint8_t kStatusMessageAvailable = 0x10;
+// How long accepting pauses when the process has no descriptor left.
+constexpr auto kAcceptPause = std::chrono::milliseconds(250);
+constexpr std::size_t kReceiveChunk = 64 * 1024;
 
-std::string lower(std::string s) {
-    for (char &c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
+using Clock = Server::Clock;
+
+// Milliseconds after `start`, without overflow for any 32-bit timeout.
+Clock::time_point after(Clock::time_point start, uint32_t ms) {
+    return start + std::chrono::milliseconds(ms);
 }
 
 bool resolveIpv4(const std::string &host, in_addr &out) {
@@ -115,6 +125,17 @@ struct Server::Link {
     net::Bytes message;  // written so far, waiting for END
     net::Bytes reply;    // the answer not yet read
     std::size_t replyPos = 0;
+    Clock::time_point replyDue{};  // the chassis has it ready from then on
+};
+
+// A call that waits (VXI-11: run again when woken), or a raw answer held
+// back by the chassis's reply delay.
+struct Server::Parked {
+    net::Bytes bytes;              // the call's record, or the raw answer
+    Clock::time_point wake;        // run again (send) then at the latest
+    Clock::time_point started;     // when the call first came
+    const Device *unlockOf = nullptr;  // run again as soon as this device is unlocked
+    uint64_t order = 0;            // first come, first served among waiters
 };
 
 struct Server::Connection {
@@ -128,11 +149,14 @@ struct Server::Connection {
     net::Bytes in;   // raw socket input not yet a whole request
     net::Bytes out;  // answers the client has not taken yet
     std::vector<uint32_t> links;
+    std::size_t messageBytes = 0;  // in the unfinished messages of its links
+    std::optional<Parked> parked;
+    Clock::time_point lastProgress = Clock::now();  // a request handled or answer bytes taken
     bool closing = false;
 };
 
-Server::Server(uint16_t portmapperPort, bool verbose)
-    : portmapperPort_(portmapperPort), verbose_(verbose) {}
+Server::Server(uint16_t portmapperPort, bool verbose, Limits limits, RelayLog *relays)
+    : portmapperPort_(portmapperPort), verbose_(verbose), limits_(limits), relays_(relays) {}
 
 Server::~Server() = default;
 
@@ -180,7 +204,7 @@ std::string Server::addVxi11Device(const std::string &rsrc, const std::string &h
                                    Address *address,
                                    const std::string &device,
                                    std::shared_ptr<sim::Chassis> chassis) {
-    const std::string name = lower(device);
+    const std::string name = visa::lowerCase(device);
     if (std::any_of(address->devices.begin(), address->devices.end(),
                     [&](const Device *d) { return d->name == name; }))
         return "device " + device + " is already served at " + host;
@@ -240,7 +264,12 @@ bool Server::feedLocal(int connection, std::span<const uint8_t> bytes, net::Byte
     const auto it = connections_.find(connection);
     if (it == connections_.end() || it->second->fd) return false;
     Connection &c = *it->second;
+    // What a poll loop would have done since the last feed.
+    timers(Clock::now());
     take(c, bytes);
+    answers.insert(answers.end(), c.out.begin(), c.out.end());
+    c.out.clear();
+    pump(c);
     answers.insert(answers.end(), c.out.begin(), c.out.end());
     c.out.clear();
     if (!c.closing) return true;
@@ -255,67 +284,140 @@ void Server::disconnectLocal(int connection) {
     connections_.erase(it);
 }
 
-void Server::log(const Connection &c, const std::string &rsrc, const std::string &what) const {
+template <typename Text>
+void Server::log(const Connection &c, const std::string &rsrc, Text &&what) const {
     if (!verbose_) return;
-    std::printf("%s %s %s\n", c.peer.c_str(), rsrc.c_str(), what.c_str());
+    std::printf("%s %s %s\n", c.peer.c_str(), rsrc.c_str(), what().c_str());
     (void)std::fflush(stdout);  // a log line lost to a full disk is no reason to stop
 }
 
 void Server::run(int stopFd) {
     std::vector<pollfd> fds;
     for (;;) {
-        fds.clear();
-        fds.push_back({stopFd, POLLIN, 0});
-        for (const auto &l : listeners_) fds.push_back({l.fd.get(), POLLIN, 0});
-        for (const auto &[fd, c] : connections_)
-            fds.push_back({fd, static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            std::perror("korvax-sim: poll");
-            return;
-        }
-        if (fds[0].revents) return;
-        std::size_t i = 1;
-        for (auto &l : listeners_) {
-            if (fds[i++].revents & POLLIN) accept(l);
-        }
-        for (; i < fds.size(); ++i) {
-            const auto it = connections_.find(fds[i].fd);
-            if (it == connections_.end()) continue;
-            Connection &c = *it->second;
-            if (fds[i].revents & POLLOUT) flushOutput(c);
-            if (!c.closing && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) receive(c);
-        }
+        const auto now = Clock::now();
+        const int wait = timers(now);
         for (auto it = connections_.begin(); it != connections_.end();) {
             if (!it->second->closing) {
+                pump(*it->second);
                 ++it;
                 continue;
             }
             forget(*it->second);
             it = connections_.erase(it);
         }
+        const bool listening = now >= listenAgain_;
+        fds.clear();
+        fds.push_back({stopFd, POLLIN, 0});
+        if (listening)
+            for (const auto &l : listeners_) fds.push_back({l.fd.get(), POLLIN, 0});
+        for (const auto &[fd, c] : connections_) {
+            // A connection that waits takes no input: what its client sends
+            // meanwhile stays in the kernel's buffers, not in ours.
+            const short events = static_cast<short>((blocked(*c) ? 0 : POLLIN) |
+                                                    (c->out.empty() ? 0 : POLLOUT));
+            fds.push_back({fd, events, 0});
+        }
+        const int pauseLeft =
+            listening ? -1
+                      : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(listenAgain_ - now)
+                                             .count());
+        const int timeout = wait < 0 ? pauseLeft : pauseLeft < 0 ? wait : std::min(wait, pauseLeft);
+        if (::poll(fds.data(), fds.size(), timeout) < 0) {
+            if (errno == EINTR) continue;
+            std::perror("korvax-sim: poll");
+            return;
+        }
+        if (fds[0].revents) return;
+        std::size_t i = 1;
+        if (listening)
+            for (auto &l : listeners_)
+                if (fds[i++].revents & POLLIN) accept(l, Clock::now());
+        for (; i < fds.size(); ++i) {
+            const auto it = connections_.find(fds[i].fd);
+            if (it == connections_.end() || !fds[i].revents) continue;
+            Connection &c = *it->second;
+            if (fds[i].revents & POLLOUT) flushOutput(c);
+            if (!c.closing && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+                if (blocked(c)) {
+                    // Only a hang-up wakes a connection that takes no input.
+                    if (fds[i].revents & (POLLHUP | POLLERR)) close(c);
+                } else {
+                    receive(c);
+                }
+            }
+        }
     }
 }
 
-// A connection that goes takes its links, and the locks they hold, along.
+int Server::timers(Clock::time_point now) {
+    Clock::time_point next = Clock::time_point::max();
+    for (auto &[id, c] : connections_) {
+        if (c->closing) continue;
+        if (c->parked && c->parked->wake <= now) rerun(*c);
+        if (c->closing) continue;
+        if (c->parked) {
+            next = std::min(next, c->parked->wake);
+        } else if (limits_.idleTimeout.count() > 0) {
+            const auto idleAt = c->lastProgress + limits_.idleTimeout;
+            if (idleAt <= now) {
+                log(*c, "-", [] { return std::string("idle too long; connection closed"); });
+                close(*c);
+            } else {
+                next = std::min(next, idleAt);
+            }
+        }
+    }
+    if (next == Clock::time_point::max()) return -1;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(ms, 0, 1 << 30));
+}
+
+bool Server::blocked(const Connection &c) {
+    return c.closing || c.parked || c.out.size() >= kOutputHighWater;
+}
+
+// A connection that goes takes its links, the locks they hold and the call
+// it parked along.
 void Server::forget(Connection &c) {
+    c.parked.reset();
     for (uint32_t id : c.links) {
         const auto link = links_.find(id);
         if (link == links_.end()) continue;
-        if (link->second->device->lockedBy == id) link->second->device->lockedBy = 0;
+        Device &device = *link->second->device;
         links_.erase(link);
+        if (device.lockedBy == id) release(device);
     }
     c.links.clear();
 }
 
-void Server::accept(Listener &listener) {
+std::size_t Server::clients() const {
+    return static_cast<std::size_t>(std::count_if(connections_.begin(), connections_.end(),
+                                                  [](const auto &c) { return c.first >= 0; }));
+}
+
+void Server::accept(Listener &listener, Clock::time_point now) {
     // Bounded: a burst of connections is taken a few at a time.
     for (int n = 0; n < 16; ++n) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
         const int fd = ::accept4(listener.fd.get(), reinterpret_cast<sockaddr *>(&peer), &len,
                                  SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) return;
+        if (fd < 0) {
+            // Out of descriptors (or memory): the connection stays queued and
+            // the listener readable, so wait a little instead of spinning.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                listenAgain_ = now + kAcceptPause;
+            return;
+        }
+        char ip[INET_ADDRSTRLEN] = "?";
+        ::inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
+        const std::string name = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
+        if (clients() >= limits_.maxClients) {
+            ::close(fd);
+            if (verbose_)
+                std::printf("%s refused: %zu clients already\n", name.c_str(), limits_.maxClients);
+            continue;
+        }
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto c = std::make_unique<Connection>();
@@ -324,9 +426,8 @@ void Server::accept(Listener &listener) {
         c->kind = listener.kind;
         c->address = listener.address;
         c->device = listener.device;
-        char ip[INET_ADDRSTRLEN] = "?";
-        ::inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
-        c->peer = std::string(ip) + ":" + std::to_string(ntohs(peer.sin_port));
+        c->peer = name;
+        c->lastProgress = now;
         connections_[fd] = std::move(c);
     }
 }
@@ -336,7 +437,7 @@ void Server::close(Connection &c) {
 }
 
 void Server::receive(Connection &c) {
-    std::array<uint8_t, 65536> chunk;
+    std::array<uint8_t, kReceiveChunk> chunk;
     const ssize_t n = ::recv(c.fd.get(), chunk.data(), chunk.size(), 0);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR && errno != EWOULDBLOCK)) {
         close(c);
@@ -348,31 +449,39 @@ void Server::receive(Connection &c) {
 }
 
 void Server::take(Connection &c, std::span<const uint8_t> got) {
-    if (c.kind == Kind::Raw) {
+    if (c.kind == Kind::Raw)
         c.in.insert(c.in.end(), got.begin(), got.end());
-        handleRaw(c);
-    } else {
-        handleRecords(c, got);
-    }
+    else
+        c.records.feed(got);
+    pump(c);
 }
 
-void Server::handleRecords(Connection &c, std::span<const uint8_t> got) {
-    c.records.feed(got);
+void Server::pump(Connection &c) {
+    if (blocked(c)) return;
+    if (c.kind == Kind::Raw)
+        handleRaw(c);
+    else
+        handleRecords(c);
+}
+
+void Server::handleRecords(Connection &c) {
     net::Bytes record;
     // Each pass takes one whole record out of the buffer: bounded by it.
-    while (!c.closing) {
+    while (!blocked(c)) {
         const auto r = c.records.next(record);
         if (r == net::RecordAssembler::Result::Incomplete) return;
         if (r == net::RecordAssembler::Result::Oversized) {
-            log(c, "-", "record beyond the size limit; connection closed");
+            log(c, "-", [] { return std::string("record beyond the size limit; connection closed"); });
             close(c);
             return;
         }
+        c.lastProgress = Clock::now();
         handleRecord(c, record);
     }
 }
 
 void Server::handleRecord(Connection &c, const net::Bytes &record) {
+    record_ = &record;
     net::XdrReader in(record);
     net::CallHeader call;
     switch (net::readCall(in, call)) {
@@ -385,301 +494,348 @@ void Server::handleRecord(Connection &c, const net::Bytes &record) {
     }
     case net::CallProblem::NotACall:
     case net::CallProblem::Malformed:
-        log(c, "-", "not an RPC call; connection closed");
+        log(c, "-", [] { return std::string("not an RPC call; connection closed"); });
         close(c);
         return;
     }
-    net::XdrWriter out;
     if (c.kind == Kind::Portmapper)
-        handlePortmapper(c, call, in, out);
+        handlePortmapper(c, call, in);
     else
-        handleCore(c, call, in, out);
+        handleCore(c, call, in);
+}
+
+void Server::park(Connection &c, Clock::time_point wake, const Device *unlockOf) {
+    c.parked = Parked{*record_, wake, callStarted(), unlockOf, retry_ ? retry_->order : ++parkings_};
+}
+
+Clock::time_point Server::callStarted() const {
+    return retry_ ? retry_->started : Clock::now();
+}
+
+void Server::rerun(Connection &c) {
+    const Parked parked = std::move(*c.parked);
+    c.parked.reset();
+    if (c.kind == Kind::Raw) {
+        // The chassis's delayed answer is ready.
+        send(c, parked.bytes);
+        c.lastProgress = Clock::now();
+        return;
+    }
+    const Parked *outerRetry = retry_;
+    const net::Bytes *outerRecord = record_;
+    retry_ = &parked;
+    handleRecord(c, parked.bytes);
+    retry_ = outerRetry;
+    record_ = outerRecord;
+}
+
+// The device's lock is free: the calls waiting for it run again, first
+// come first.
+void Server::release(Device &device) {
+    device.lockedBy = 0;
+    std::vector<std::pair<uint64_t, int>> waiting;
+    for (const auto &[id, c] : connections_)
+        if (!c->closing && c->parked && c->parked->unlockOf == &device)
+            waiting.emplace_back(c->parked->order, id);
+    std::sort(waiting.begin(), waiting.end());
+    for (const auto &[order, id] : waiting) {
+        const auto it = connections_.find(id);
+        if (it != connections_.end() && it->second->parked && it->second->parked->unlockOf == &device)
+            rerun(*it->second);
+    }
+}
+
+template <typename Message>
+void Server::answer(Connection &c, uint32_t xid, const Message &message) {
+    net::XdrWriter out;
+    net::writeAcceptedReply(out, xid, net::AcceptStat::Success);
+    net::encode(out, message);
     send(c, net::frameRecord(out.bytes()));
 }
 
-void Server::handlePortmapper(Connection &c, const net::CallHeader &call, net::XdrReader &in,
-                              net::XdrWriter &out) {
-    if (call.program != pm::kProgram) {
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::ProgUnavail);
-        return;
-    }
-    if (call.version < 2 || call.version > 4) {
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::ProgMismatch, 2, 4);
-        return;
-    }
-    if (call.procedure == pm::kNull) {
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::Success);
-        return;
-    }
-    if (call.procedure != pm::kGetPort) {  // GETADDR has the same number in versions 3 and 4
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::ProcUnavail);
-        return;
-    }
-    const uint32_t program = in.u32();
-    const uint32_t version = in.u32();
-    const bool known = program == rpc::kCoreProgram && version == rpc::kCoreVersion;
-    if (call.version == 2) {
-        const uint32_t protocol = in.u32();
-        in.u32();
-        if (!in.ok()) {
-            net::writeAcceptedReply(out, call.xid, net::AcceptStat::GarbageArgs);
-            return;
-        }
-        const uint32_t port = known && protocol == pm::kProtoTcp ? c.address->corePort : 0;
-        log(c, c.address->host, "portmapper GETPORT -> " + std::to_string(port));
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::Success);
-        out.u32(port);
-        return;
-    }
-    const std::string netid = in.string(64);
-    in.string(128);  // address the caller asks about
-    in.string(256);  // owner
-    if (!in.ok()) {
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::GarbageArgs);
-        return;
-    }
-    std::string universal;
-    if (known && (netid == "tcp" || netid.empty())) {
-        char ip[INET_ADDRSTRLEN];
-        ::inet_ntop(AF_INET, &c.address->ip, ip, sizeof ip);
-        universal = std::string(ip) + "." + std::to_string(c.address->corePort >> 8) + "." +
-                    std::to_string(c.address->corePort & 0xFF);
-    }
-    log(c, c.address->host, "rpcbind GETADDR -> \"" + universal + "\"");
-    net::writeAcceptedReply(out, call.xid, net::AcceptStat::Success);
-    out.string(universal);
+void Server::reply(Connection &c, uint32_t xid, net::AcceptStat stat, uint32_t low,
+                   uint32_t high) {
+    net::XdrWriter out;
+    net::writeAcceptedReply(out, xid, stat, low, high);
+    send(c, net::frameRecord(out.bytes()));
 }
 
-void Server::handleCore(Connection &c, const net::CallHeader &call, net::XdrReader &in,
-                        net::XdrWriter &out) {
-    if (call.program != rpc::kCoreProgram) {
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::ProgUnavail);
-        return;
+void Server::handlePortmapper(Connection &c, const net::CallHeader &call, net::XdrReader &in) {
+    if (call.program != pm::kProgram) return reply(c, call.xid, net::AcceptStat::ProgUnavail);
+    if (call.version < 2 || call.version > 4)
+        return reply(c, call.xid, net::AcceptStat::ProgMismatch, 2, 4);
+    if (call.procedure == pm::kNull) return reply(c, call.xid, net::AcceptStat::Success);
+    // GETADDR has the same number in versions 3 and 4.
+    if (call.procedure != pm::kGetPort) return reply(c, call.xid, net::AcceptStat::ProcUnavail);
+    if (call.version == 2) {
+        pm::Mapping asked;
+        if (!net::decode(in, asked)) return reply(c, call.xid, net::AcceptStat::GarbageArgs);
+        const bool known = asked.program == rpc::kCoreProgram && asked.version == rpc::kCoreVersion &&
+                           asked.protocol == pm::kProtoTcp;
+        const pm::PortAnswer port{known ? c.address->corePort : 0u};
+        log(c, c.address->host, [&] { return "portmapper GETPORT -> " + std::to_string(port.port); });
+        return answer(c, call.xid, port);
     }
-    if (call.version != rpc::kCoreVersion) {
-        net::writeAcceptedReply(out, call.xid, net::AcceptStat::ProgMismatch, 1, 1);
-        return;
+    pm::AddressQuery asked;
+    if (!net::decode(in, asked)) return reply(c, call.xid, net::AcceptStat::GarbageArgs);
+    pm::AddressAnswer where;
+    if (asked.program == rpc::kCoreProgram && asked.version == rpc::kCoreVersion &&
+        (asked.netid == "tcp" || asked.netid.empty())) {
+        char ip[INET_ADDRSTRLEN];
+        ::inet_ntop(AF_INET, &c.address->ip, ip, sizeof ip);
+        where.address = std::string(ip) + "." + std::to_string(c.address->corePort >> 8) + "." +
+                        std::to_string(c.address->corePort & 0xFF);
     }
-    net::XdrWriter body;
-    auto garbage = [&] { net::writeAcceptedReply(out, call.xid, net::AcceptStat::GarbageArgs); };
-    // The link of this connection named by the call's first argument.
-    auto linkOf = [&](uint32_t id) -> Link * {
-        const auto it = links_.find(id);
-        return it != links_.end() && it->second->connection == c.id ? it->second.get()
-                                                                            : nullptr;
-    };
-    auto lockedOut = [](const Link &l) {
-        return l.device->lockedBy != 0 && l.device->lockedBy != l.id;
-    };
+    log(c, c.address->host, [&] { return "rpcbind GETADDR -> \"" + where.address + "\""; });
+    answer(c, call.xid, where);
+}
 
+Server::Link *Server::linkOf(const Connection &c, uint32_t id) {
+    const auto it = links_.find(id);
+    return it != links_.end() && it->second->connection == c.id ? it->second.get() : nullptr;
+}
+
+std::optional<uint32_t> Server::waitForLock(Connection &c, const Link *link, uint32_t flags,
+                                            uint32_t lockTimeoutMs) {
+    if (!link) return rpc::kInvalidLinkId;
+    const Device &device = *link->device;
+    if (device.lockedBy == 0 || device.lockedBy == link->id) return rpc::kNoError;
+    const auto giveUp = after(callStarted(), lockTimeoutMs);
+    if (!(flags & rpc::kFlagWaitLock) || Clock::now() >= giveUp) return rpc::kDeviceLocked;
+    park(c, giveUp, &device);
+    return std::nullopt;
+}
+
+void Server::handleCore(Connection &c, const net::CallHeader &call, net::XdrReader &in) {
+    if (call.program != rpc::kCoreProgram) return reply(c, call.xid, net::AcceptStat::ProgUnavail);
+    if (call.version != rpc::kCoreVersion)
+        return reply(c, call.xid, net::AcceptStat::ProgMismatch, 1, 1);
     switch (call.procedure) {
-    case rpc::kCreateLink: {
-        in.i32();  // client id
-        const bool lock = in.boolean();
-        in.u32();  // lock timeout
-        const std::string name = lower(in.string(rpc::kMaxDeviceName));
-        if (!in.ok()) return garbage();
-        const auto found = std::find_if(c.address->devices.begin(), c.address->devices.end(),
-                                        [&](const Device *d) { return d->name == name; });
-        uint32_t error = rpc::kNoError;
-        uint32_t id = 0;
-        if (found == c.address->devices.end())
-            error = rpc::kDeviceNotAccessible;
-        else if (c.links.size() >= kMaxLinksPerConnection)
-            error = rpc::kOutOfResources;
-        else if (lock && (*found)->lockedBy != 0)
-            error = rpc::kDeviceLocked;
-        if (error == rpc::kNoError) {
-            id = nextLink_++;
-            if (nextLink_ == 0) nextLink_ = 1;
-            auto link = std::make_unique<Link>();
-            link->id = id;
-            link->device = *found;
-            link->connection = c.id;
-            if (lock) (*found)->lockedBy = id;
-            links_[id] = std::move(link);
-            c.links.push_back(id);
-        }
-        log(c, found == c.address->devices.end() ? c.address->host : (*found)->rsrc,
-            "create_link \"" + name + "\" -> " +
-                (error ? "error " + std::to_string(error) : "link " + std::to_string(id)));
-        body.u32(error);
-        body.u32(id);
-        body.u32(0);  // no abort channel
-        body.u32(static_cast<uint32_t>(rpc::kMaxData));
-        break;
-    }
-    case rpc::kDeviceWrite: {
-        Link *link = linkOf(in.u32());
-        in.u32();  // io timeout
-        in.u32();  // lock timeout
-        const uint32_t flags = in.u32();
-        const auto data = in.opaque(rpc::kMaxData);
-        if (!in.ok()) return garbage();
-        uint32_t error = rpc::kNoError;
-        if (!link)
-            error = rpc::kInvalidLinkId;
-        else if (lockedOut(*link))
-            error = rpc::kDeviceLocked;
-        else if (link->message.size() + data.size() > kMaxMessage)
-            error = rpc::kParameterError;
-        if (error == rpc::kNoError) {
-            link->message.insert(link->message.end(), data.begin(), data.end());
-            // The message ends at END, or where a binary request of the
-            // chassis ends (its frames carry their length): some clients
-            // leave END off the writes of long messages.
-            const auto length = link->message.empty() || link->message.front() == '*'
-                                    ? std::nullopt
-                                    : sim::binaryRequestLength(link->message);
-            const bool whole = length && *length == link->message.size();
-            if ((flags & rpc::kFlagEnd) || whole) {
-                // A new message makes the device drop an answer nobody read.
-                link->reply.clear();
-                link->replyPos = 0;
-                if (auto reply = link->device->chassis->receive(link->message))
-                    link->reply = std::move(*reply);
-                log(c, link->device->rsrc,
-                    "device_write " + describeRequest(link->message) + " -> " +
-                        std::to_string(link->reply.size()) + " bytes to read");
-                link->message.clear();
-            }
-        }
-        body.u32(error);
-        body.u32(error == rpc::kNoError ? static_cast<uint32_t>(data.size()) : 0);
-        break;
-    }
-    case rpc::kDeviceRead: {
-        Link *link = linkOf(in.u32());
-        const uint32_t requested = in.u32();
-        in.u32();
-        in.u32();
-        const uint32_t flags = in.u32();
-        const uint32_t termChar = in.u32();
-        if (!in.ok()) return garbage();
-        uint32_t error = rpc::kNoError;
-        uint32_t reason = 0;
-        std::span<const uint8_t> data;
-        if (!link) {
-            error = rpc::kInvalidLinkId;
-        } else if (lockedOut(*link)) {
-            error = rpc::kDeviceLocked;
-        } else if (link->replyPos >= link->reply.size()) {
-            // The chassis answers at once or never: nothing will come.
-            error = rpc::kIoTimeout;
-        } else {
-            const std::size_t left = link->reply.size() - link->replyPos;
-            std::size_t n = std::min<std::size_t>({left, requested, rpc::kMaxData});
-            if (flags & rpc::kFlagTermChrSet) {
-                const auto begin = link->reply.begin() + static_cast<std::ptrdiff_t>(link->replyPos);
-                const auto term = std::find(begin, begin + static_cast<std::ptrdiff_t>(n),
-                                            static_cast<uint8_t>(termChar));
-                if (term != begin + static_cast<std::ptrdiff_t>(n)) {
-                    n = static_cast<std::size_t>(term - begin) + 1;
-                    reason |= rpc::kReasonTermChar;
-                }
-            }
-            data = std::span<const uint8_t>(link->reply).subspan(link->replyPos, n);
-            link->replyPos += n;
-            if (link->replyPos == link->reply.size()) reason |= rpc::kReasonEnd;
-            if (n == requested) reason |= rpc::kReasonRequestCount;
-        }
-        if (link)
-            log(c, link->device->rsrc,
-                "device_read " + std::to_string(requested) + " -> " +
-                    (error ? "error " + std::to_string(error) : std::to_string(data.size()) + " bytes"));
-        body.u32(error);
-        body.u32(reason);
-        body.opaque(data);
-        if (link && link->replyPos >= link->reply.size()) {
-            link->reply.clear();
-            link->replyPos = 0;
-        }
-        break;
-    }
+    case rpc::kCreateLink: return createLink(c, call.xid, in);
+    case rpc::kDeviceWrite: return deviceWrite(c, call.xid, in);
+    case rpc::kDeviceRead: return deviceRead(c, call.xid, in);
     case rpc::kDeviceReadStb:
     case rpc::kDeviceTrigger:
     case rpc::kDeviceClear:
     case rpc::kDeviceRemote:
-    case rpc::kDeviceLocal: {
-        Link *link = linkOf(in.u32());
-        in.u32();
-        in.u32();
-        in.u32();
-        if (!in.ok()) return garbage();
-        uint32_t error = !link ? rpc::kInvalidLinkId
-                                : lockedOut(*link) ? rpc::kDeviceLocked : rpc::kNoError;
-        uint32_t stb = 0;
-        if (error == rpc::kNoError) {
-            if (call.procedure == rpc::kDeviceClear) {
-                link->reply.clear();
-                link->replyPos = 0;
-                link->message.clear();
-            }
-            if (link->replyPos < link->reply.size()) stb |= kStatusMessageAvailable;
-        }
-        static constexpr std::array<const char *, 5> kNames = {
-            "device_readstb", "device_trigger", "device_clear", "device_remote", "device_local"};
-        if (link) log(c, link->device->rsrc, kNames[call.procedure - rpc::kDeviceReadStb]);
-        body.u32(error);
-        if (call.procedure == rpc::kDeviceReadStb) body.u32(stb);
-        break;
-    }
-    case rpc::kDeviceLock: {
-        Link *link = linkOf(in.u32());
-        in.u32();
-        in.u32();
-        if (!in.ok()) return garbage();
-        uint32_t error = !link ? rpc::kInvalidLinkId
-                                : lockedOut(*link) ? rpc::kDeviceLocked : rpc::kNoError;
-        if (error == rpc::kNoError) link->device->lockedBy = link->id;
-        if (link) log(c, link->device->rsrc, "device_lock");
-        body.u32(error);
-        break;
-    }
-    case rpc::kDeviceUnlock: {
-        Link *link = linkOf(in.u32());
-        if (!in.ok()) return garbage();
-        uint32_t error = rpc::kNoError;
-        if (!link)
-            error = rpc::kInvalidLinkId;
-        else if (link->device->lockedBy != link->id)
-            error = rpc::kNoLockHeld;
-        else
-            link->device->lockedBy = 0;
-        if (link) log(c, link->device->rsrc, "device_unlock");
-        body.u32(error);
-        break;
-    }
-    case rpc::kDestroyLink: {
-        const uint32_t id = in.u32();
-        if (!in.ok()) return garbage();
-        Link *link = linkOf(id);
-        if (link) {
-            log(c, link->device->rsrc, "destroy_link " + std::to_string(id));
-            if (link->device->lockedBy == id) link->device->lockedBy = 0;
-            links_.erase(id);
-            c.links.erase(std::remove(c.links.begin(), c.links.end(), id), c.links.end());
-        }
-        body.u32(link ? rpc::kNoError : rpc::kInvalidLinkId);
-        break;
-    }
+    case rpc::kDeviceLocal: return deviceGeneric(c, call, in);
+    case rpc::kDeviceLock: return deviceLock(c, call.xid, in);
+    case rpc::kDeviceUnlock: return deviceUnlock(c, call.xid, in);
+    case rpc::kDestroyLink: return destroyLink(c, call.xid, in);
+    // No service requests, commands or interrupt channel: a relay chassis
+    // has none.
+    case rpc::kDeviceDoCmd: return answer(c, call.xid, rpc::DoCmdResp{rpc::kNotSupported, {}});
     case rpc::kDeviceEnableSrq:
-    case rpc::kDeviceDoCmd:
     case rpc::kCreateIntrChan:
-    case rpc::kDestroyIntrChan:
-        // No service requests or interrupt channel: a relay chassis has none.
-        body.u32(rpc::kNotSupported);
-        if (call.procedure == rpc::kDeviceDoCmd) body.opaque({});
-        break;
-    default: net::writeAcceptedReply(out, call.xid, net::AcceptStat::ProcUnavail); return;
+    case rpc::kDestroyIntrChan: return answer(c, call.xid, rpc::ErrorResp{rpc::kNotSupported});
+    default: return reply(c, call.xid, net::AcceptStat::ProcUnavail);
     }
-    net::writeAcceptedReply(out, call.xid, net::AcceptStat::Success);
-    out.append(body.bytes());
+}
+
+void Server::createLink(Connection &c, uint32_t xid, net::XdrReader &in) {
+    rpc::CreateLinkParms asked;
+    if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
+    const std::string name = visa::lowerCase(asked.device);
+    const auto found = std::find_if(c.address->devices.begin(), c.address->devices.end(),
+                                    [&](const Device *d) { return d->name == name; });
+    rpc::CreateLinkResp made{rpc::kNoError, 0, 0, static_cast<uint32_t>(rpc::kMaxData)};
+    if (found == c.address->devices.end()) {
+        made.error = rpc::kDeviceNotAccessible;
+    } else if (c.links.size() >= kMaxLinksPerConnection) {
+        made.error = rpc::kOutOfResources;
+    } else if (asked.lockDevice && (*found)->lockedBy != 0) {
+        // Asked to lock at once: wait for the holder up to the lock timeout.
+        const auto giveUp = after(callStarted(), asked.lockTimeout);
+        if (Clock::now() < giveUp) return park(c, giveUp, *found);
+        made.error = rpc::kDeviceLocked;
+    }
+    if (made.error == rpc::kNoError) {
+        made.link = nextLink_++;
+        if (nextLink_ == 0) nextLink_ = 1;
+        auto link = std::make_unique<Link>();
+        link->id = made.link;
+        link->device = *found;
+        link->connection = c.id;
+        if (asked.lockDevice) (*found)->lockedBy = made.link;
+        links_[made.link] = std::move(link);
+        c.links.push_back(made.link);
+    }
+    log(c, found == c.address->devices.end() ? c.address->host : (*found)->rsrc, [&] {
+        return "create_link \"" + name + "\" -> " +
+               (made.error ? "error " + std::to_string(made.error) : "link " + std::to_string(made.link));
+    });
+    answer(c, xid, made);
+}
+
+bool Server::serve(Connection &c, Device &device, std::span<const uint8_t> request,
+                   sim::Exchange &out) {
+    out = device.chassis->serve(request);
+    if (out.hangUp) {
+        log(c, device.rsrc, [&] { return describeRequest(request) + " -> connection dropped"; });
+        close(c);
+        return false;
+    }
+    if (out.framesApplied && relays_) relays_->frameApplied(device.rsrc, *device.chassis);
+    return true;
+}
+
+void Server::deviceWrite(Connection &c, uint32_t xid, net::XdrReader &in) {
+    rpc::WriteParms asked;
+    if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
+    Link *link = linkOf(c, asked.link);
+    const auto usable = waitForLock(c, link, asked.flags, asked.lockTimeout);
+    if (!usable) return;
+    rpc::WriteResp taken{*usable, 0};
+    if (taken.error == rpc::kNoError && c.messageBytes + asked.data.size() > kMaxMessages)
+        taken.error = rpc::kOutOfResources;
+    if (taken.error != rpc::kNoError) return answer(c, xid, taken);
+    link->message.insert(link->message.end(), asked.data.begin(), asked.data.end());
+    c.messageBytes += asked.data.size();
+    taken.size = static_cast<uint32_t>(asked.data.size());
+    // The message ends at END, or where a binary request of the chassis
+    // ends (its frames carry their length): some clients leave END off the
+    // writes of long messages.
+    const auto length = link->message.empty() || link->message.front() == '*'
+                            ? std::nullopt
+                            : sim::binaryRequestLength(link->message);
+    const bool whole = length && *length == link->message.size();
+    if ((asked.flags & rpc::kFlagEnd) || whole) {
+        // A new message makes the device drop an answer nobody read.
+        link->reply.clear();
+        link->replyPos = 0;
+        sim::Exchange exchange;
+        if (!serve(c, *link->device, link->message, exchange)) return;
+        if (exchange.reply) link->reply = std::move(*exchange.reply);
+        link->replyDue = Clock::now() + exchange.delay;
+        log(c, link->device->rsrc, [&] {
+            return "device_write " + describeRequest(link->message) + " -> " +
+                   std::to_string(link->reply.size()) + " bytes to read";
+        });
+        c.messageBytes -= link->message.size();
+        link->message.clear();
+    }
+    answer(c, xid, taken);
+}
+
+void Server::deviceRead(Connection &c, uint32_t xid, net::XdrReader &in) {
+    rpc::ReadParms asked;
+    if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
+    Link *link = linkOf(c, asked.link);
+    const auto usable = waitForLock(c, link, asked.flags, asked.lockTimeout);
+    if (!usable) return;
+    rpc::ReadResp given{*usable, 0, {}};
+    if (given.error == rpc::kNoError && link->replyPos >= link->reply.size()) {
+        // Nothing was asked that the chassis answers: nothing will come.
+        given.error = rpc::kIoTimeout;
+    } else if (given.error == rpc::kNoError && Clock::now() < link->replyDue) {
+        // The chassis is still at it: wait for its answer up to the I/O
+        // timeout (it stays there to be read after a timeout).
+        const auto giveUp = after(callStarted(), asked.ioTimeout);
+        if (Clock::now() < giveUp) return park(c, std::min(giveUp, link->replyDue));
+        given.error = rpc::kIoTimeout;
+    }
+    if (given.error == rpc::kNoError) {
+        const std::size_t left = link->reply.size() - link->replyPos;
+        std::size_t n = std::min<std::size_t>({left, asked.requestSize, rpc::kMaxData});
+        if (asked.flags & rpc::kFlagTermChrSet) {
+            const auto begin = link->reply.begin() + static_cast<std::ptrdiff_t>(link->replyPos);
+            const auto term = std::find(begin, begin + static_cast<std::ptrdiff_t>(n),
+                                        static_cast<uint8_t>(asked.termChar));
+            if (term != begin + static_cast<std::ptrdiff_t>(n)) {
+                n = static_cast<std::size_t>(term - begin) + 1;
+                given.reason |= rpc::kReasonTermChar;
+            }
+        }
+        given.data = std::span<const uint8_t>(link->reply).subspan(link->replyPos, n);
+        link->replyPos += n;
+        if (link->replyPos == link->reply.size()) given.reason |= rpc::kReasonEnd;
+        if (n == asked.requestSize) given.reason |= rpc::kReasonRequestCount;
+    }
+    if (link)
+        log(c, link->device->rsrc, [&] {
+            return "device_read " + std::to_string(asked.requestSize) + " -> " +
+                   (given.error ? "error " + std::to_string(given.error)
+                                : std::to_string(given.data.size()) + " bytes");
+        });
+    answer(c, xid, given);
+    if (link && given.error == rpc::kNoError && link->replyPos >= link->reply.size()) {
+        link->reply.clear();
+        link->replyPos = 0;
+    }
+}
+
+void Server::deviceGeneric(Connection &c, const net::CallHeader &call, net::XdrReader &in) {
+    rpc::GenericParms asked;
+    if (!net::decode(in, asked)) return reply(c, call.xid, net::AcceptStat::GarbageArgs);
+    Link *link = linkOf(c, asked.link);
+    const auto usable = waitForLock(c, link, asked.flags, asked.lockTimeout);
+    if (!usable) return;
+    const uint32_t error = *usable;
+    if (error == rpc::kNoError && call.procedure == rpc::kDeviceClear) {
+        link->reply.clear();
+        link->replyPos = 0;
+        c.messageBytes -= link->message.size();
+        link->message.clear();
+    }
+    if (link)
+        log(c, link->device->rsrc, [&] {
+            static constexpr std::array<const char *, 5> kNames = {
+                "device_readstb", "device_trigger", "device_clear", "device_remote", "device_local"};
+            return std::string(kNames[call.procedure - rpc::kDeviceReadStb]);
+        });
+    if (call.procedure != rpc::kDeviceReadStb) return answer(c, call.xid, rpc::ErrorResp{error});
+    rpc::ReadStbResp status{error, 0};
+    if (error == rpc::kNoError && link->replyPos < link->reply.size() && Clock::now() >= link->replyDue)
+        status.stb |= kStatusMessageAvailable;
+    answer(c, call.xid, status);
+}
+
+void Server::deviceLock(Connection &c, uint32_t xid, net::XdrReader &in) {
+    rpc::LockParms asked;
+    if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
+    Link *link = linkOf(c, asked.link);
+    const auto usable = waitForLock(c, link, asked.flags, asked.lockTimeout);
+    if (!usable) return;
+    if (*usable == rpc::kNoError) link->device->lockedBy = link->id;
+    if (link)
+        log(c, link->device->rsrc, [&] {
+            return std::string("device_lock -> ") + (*usable ? "locked by another link" : "held");
+        });
+    answer(c, xid, rpc::ErrorResp{*usable});
+}
+
+void Server::deviceUnlock(Connection &c, uint32_t xid, net::XdrReader &in) {
+    rpc::LinkParms asked;
+    if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
+    Link *link = linkOf(c, asked.link);
+    uint32_t error = rpc::kNoError;
+    if (!link)
+        error = rpc::kInvalidLinkId;
+    else if (link->device->lockedBy != link->id)
+        error = rpc::kNoLockHeld;
+    if (link) log(c, link->device->rsrc, [] { return std::string("device_unlock"); });
+    // Answered first: the waiters it lets in answer after it.
+    answer(c, xid, rpc::ErrorResp{error});
+    if (error == rpc::kNoError) release(*link->device);
+}
+
+void Server::destroyLink(Connection &c, uint32_t xid, net::XdrReader &in) {
+    rpc::LinkParms asked;
+    if (!net::decode(in, asked)) return reply(c, xid, net::AcceptStat::GarbageArgs);
+    Link *link = linkOf(c, asked.link);
+    answer(c, xid, rpc::ErrorResp{link ? rpc::kNoError : rpc::kInvalidLinkId});
+    if (!link) return;
+    log(c, link->device->rsrc, [&] { return "destroy_link " + std::to_string(asked.link); });
+    Device &device = *link->device;
+    c.messageBytes -= link->message.size();
+    links_.erase(asked.link);
+    c.links.erase(std::remove(c.links.begin(), c.links.end(), asked.link), c.links.end());
+    if (device.lockedBy == asked.link) release(device);
 }
 
 void Server::handleRaw(Connection &c) {
     // Each pass takes at least one byte out of the buffer: bounded by it.
-    while (!c.in.empty() && !c.closing) {
+    while (!c.in.empty() && !blocked(c)) {
         std::size_t length = 0;
         if (c.in[0] == '*') {
             const auto end = std::find(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(
@@ -700,29 +856,39 @@ void Server::handleRaw(Connection &c) {
             if (c.in.size() < length) return;
         }
         const std::span<const uint8_t> request(c.in.data(), length);
-        const auto reply = c.device->chassis->receive(request);
-        log(c, c.device->rsrc,
-            describeRequest(request) + " -> " + std::to_string(reply ? reply->size() : 0) + " bytes");
-        if (reply) send(c, *reply);
+        sim::Exchange exchange;
+        if (!serve(c, *c.device, request, exchange)) return;
+        log(c, c.device->rsrc, [&] {
+            return describeRequest(request) + " -> " +
+                   std::to_string(exchange.reply ? exchange.reply->size() : 0) + " bytes";
+        });
         c.in.erase(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(length));
+        c.lastProgress = Clock::now();
+        if (!exchange.reply) continue;
+        if (exchange.delay.count() > 0) {
+            // The next request waits until this answer has gone, as it
+            // would on the chassis itself.
+            c.parked = Parked{std::move(*exchange.reply), Clock::now() + exchange.delay,
+                              Clock::now(), nullptr, ++parkings_};
+            return;
+        }
+        send(c, *exchange.reply);
     }
 }
 
 // Answers are queued and go out together once the bytes at hand are
 // handled: requests that came in one piece are answered in one piece.
 void Server::send(Connection &c, std::span<const uint8_t> bytes) {
-    if (c.out.size() + bytes.size() > kMaxPendingOutput) {
-        close(c);
-        return;
-    }
     c.out.insert(c.out.end(), bytes.begin(), bytes.end());
 }
 
 void Server::flushOutput(Connection &c) {
+    if (!c.fd) return;  // a local connection: the feeder takes it
     while (!c.out.empty()) {
         const ssize_t n = ::send(c.fd.get(), c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             c.out.erase(c.out.begin(), c.out.begin() + n);
+            c.lastProgress = Clock::now();
             continue;
         }
         if (n < 0 && errno == EINTR) continue;

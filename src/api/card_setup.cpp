@@ -6,6 +6,7 @@
 #include "api/operations.h"
 #include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
+#include "connection/chassis_lock.h"
 #include "connection/relay_frame_codec.h"
 #include "maps/KORVAX_common.h"
 #include "relay/relay.h"
@@ -116,14 +117,14 @@ int32_t korvax::openSpecifiedCard(ChassisInfo &chassis, int64_t subUnit, int64_t
 }
 
 int32_t KORVAX_OpenSpecifiedCard(uint32_t handle, int64_t subUnit, int64_t *openedSubUnit) {
-    ChassisInfo *c = chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
     return openSpecifiedCard(*c, subUnit, openedSubUnit);
 }
 
 int32_t KORVAX_Init(uint32_t handle, int64_t subUnit) {
-    ChassisInfo *c = chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
     subUnit = effectiveSubUnit(*c, subUnit);
     InitPointInfo();
     const ChassisModel &m = modelOf(*c);
@@ -143,8 +144,8 @@ int32_t KORVAX_Init(uint32_t handle, int64_t subUnit) {
 }
 
 int32_t KORVAX_Clear(uint32_t handle, int64_t subUnit) {
-    ChassisInfo *c = chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
     return clearSubUnit(*c, subUnit);
 }
 
@@ -169,8 +170,10 @@ int32_t korvax::clearSubUnit(ChassisInfo &chassis, int64_t subUnit) {
     std::vector<uint8_t> frame(4 + payload, 0);
     putRelayFrameHeader(frame.data(), modelOf(*c).clearCommand, payload);
     // The remembered state turns "all open" only once the instrument took
-    // the frame: after a failed clear its relays may still be closed.
-    const int32_t st = replyHolding(SendRecvMsgLock(c->vi, frame.data(), 4 + payload, c->rxBuf), 1);
+    // the frame, judged as a switching frame is: after a failed or refused
+    // clear (a chassis in local control answers 0xFF) its relays may still
+    // be closed.
+    const int32_t st = exchangeRelayFrame(*c, frame.data(), 4 + payload, 1);
     if (st < 0) return st;
     std::memset(s.userState, 0, sizeof s.userState);
     return st;

@@ -11,6 +11,8 @@
 #include "api/operations.h"
 #include "base/chassis_model.h"
 #include "base/qmbase.h"
+#include "connection/chassis_lock.h"
+#include "connection/instrument_scan.h"
 
 using namespace korvax;
 
@@ -21,8 +23,8 @@ bool identified(const SubUnitInfo &s) { return s.boardCount != 0 && s.wordsPerBo
 }  // namespace
 
 int32_t KORVAX_GetGeometry(uint32_t handle, int64_t subUnit, KORVAX_Geometry *geometry) {
-    ChassisInfo *c = chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
     if (geometry == nullptr) return KORVAX_ERR_PARAMETER;
     const ChassisModel *m = findModel(c->deviceType);
     if (m == nullptr) return KORVAX_ERR_NOT_SUPPORTED;
@@ -51,8 +53,10 @@ int32_t KORVAX_GetGeometry(uint32_t handle, int64_t subUnit, KORVAX_Geometry *ge
 }
 
 int32_t KORVAX_GetStoredState(uint32_t handle, int64_t subUnit, uint32_t *state, int32_t count) {
-    ChassisInfo *c = chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    // Under the chassis lock: a switching call on another thread replaces
+    // the stored state once its frame is acknowledged.
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
     if (count < 0 || (count > 0 && state == nullptr)) return KORVAX_ERR_PARAMETER;
     const int64_t unit = effectiveSubUnit(*c, subUnit);
     if (unit < 0 || unit > 2) return KORVAX_ERR_PARAMETER;
@@ -65,6 +69,26 @@ int32_t KORVAX_GetStoredState(uint32_t handle, int64_t subUnit, uint32_t *state,
 int32_t KORVAX_OnlineUpdateProgress(uint32_t handle, const char *path,
                                     KORVAX_UpdateProgress progress, void *context) {
     return OnlineUpdateWithProgress(handle, path, progress, context);
+}
+
+const char *KORVAX_ModelName(uint16_t model) {
+    const ChassisModel *m = findModel(model);
+    return m ? m->name.data() : "";
+}
+
+int32_t KORVAX_SetTimeout(uint32_t handle, uint32_t milliseconds) {
+    if (handle == 0) {
+        setSessionTimeout(milliseconds);
+        return 0;
+    }
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
+    const int32_t st = setTimeoutOf(c->vi, milliseconds);
+    return st < 0 ? st : 0;
+}
+
+int32_t KORVAX_GetDiscoveryReport(uint32_t index, KORVAX_ProbeReport *report) {
+    return discoveryReport(index, report);
 }
 
 const char *KORVAX_ErrorName(int64_t code) { return code == 0 ? "KORVAX_OK" : ErrorCodeName(code); }

@@ -9,6 +9,7 @@
 #include "KORVAX.h"
 #include "api/operations.h"
 #include "connection/VISAconnection.h"
+#include "connection/chassis_lock.h"
 
 namespace korvax {
 namespace {
@@ -38,8 +39,8 @@ using namespace korvax;
 
 int32_t OnlineUpdateWithProgress(uint32_t handle, const char *path, UpdateProgressFn progress,
                                  void *context) {
-    ChassisInfo *c = chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
     if (path == nullptr) return KORVAX_ERR_UPDATE_FILE_OPEN;
     const File file(std::fopen(path, "rb"));
     if (!file) return KORVAX_ERR_UPDATE_FILE_OPEN;

@@ -25,7 +25,11 @@ typedef void (*UpdateProgressFn)(uint64_t sent, uint64_t total, void *context);
 // opened or a read fails part-way (nothing more is sent, so the loader never
 // sees a last-block flag for a truncated image); or the exchange's code when
 // a block could not be written or its reply not read. The file is closed on
-// every return. Exported under a plain name for the project's tools.
+// every return. The transfer holds the chassis's lock throughout, and so
+// does the callback: it may call operations on this chassis, but it must not
+// wait for another chassis (a discovery waiting for this one could be
+// holding it back) nor start a discovery (refused with -10038). Exported
+// under a plain name for the project's tools.
 KORVAX_INTERNAL int32_t OnlineUpdateWithProgress(uint32_t handle, const char *path,
                                                  UpdateProgressFn progress, void *context);
 

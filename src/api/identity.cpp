@@ -19,6 +19,7 @@
 #include "base/chassis_model.h"
 #include "base/qmbase.h"
 #include "connection/VISAconnection.h"
+#include "connection/chassis_lock.h"
 #include "relay/relay.h"
 
 namespace {
@@ -139,8 +140,8 @@ void copyText(std::string_view text, char *out) {
 extern "C" KORVAX_API int32_t KORVAX_GetDeviceInfo(uint32_t handle, char *model,
                                                    char *manufacturer, char *serial,
                                                    char *firmware, uint64_t maxLen) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     if (!model || !manufacturer || !serial || !firmware) return KORVAX_ERR_PARAMETER;
 
     int32_t st = korvax::refreshVersion(*c);
@@ -189,8 +190,8 @@ extern "C" KORVAX_API int32_t KORVAX_GetDeviceInfo(uint32_t handle, char *model,
 }
 
 extern "C" KORVAX_API int32_t KORVAX_GetSN(uint32_t handle, uint32_t *serials, uint32_t count) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     if (serials == nullptr) return KORVAX_ERR_PARAMETER;
 
     int32_t st = korvax::refreshVersion(*c);
@@ -221,8 +222,8 @@ extern "C" KORVAX_API int32_t KORVAX_GetSN(uint32_t handle, uint32_t *serials, u
 
 extern "C" KORVAX_API int32_t KORVAX_SetSN(uint32_t handle, const char *serial,
                                            const char *hwNumber) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     if (const int32_t st = checkSerialTexts(serial, hwNumber); st < 0) return st;
     const uint32_t sn = static_cast<uint32_t>(toInt(serial));
     if (sn < kSetSerialMin || sn > kSerial8Max) return KORVAX_ERR_SN_INPUT;
@@ -240,8 +241,8 @@ extern "C" KORVAX_API int32_t KORVAX_SetSN(uint32_t handle, const char *serial,
 
 extern "C" KORVAX_API int32_t KORVAX_SetCardSN(uint32_t handle, const char *serial,
                                                const char *hwNumber, uint32_t slot) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     if (const int32_t st = checkSerialTexts(serial, hwNumber); st < 0) return st;
     // The controller has card serial-number commands for slots 1 to 6 only.
     if (slot < 1 || slot > 6) return KORVAX_ERR_BAD_SLOT;
@@ -259,8 +260,8 @@ extern "C" KORVAX_API int32_t KORVAX_SetCardSN(uint32_t handle, const char *seri
 
 extern "C" KORVAX_API int32_t KORVAX_GetHWVersion(uint32_t handle, char *versions,
                                                   uint64_t size) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     if (versions == nullptr || size < kTextField) return KORVAX_ERR_PARAMETER;
 
     int32_t st = korvax::refreshVersion(*c);
@@ -284,8 +285,8 @@ extern "C" KORVAX_API int32_t KORVAX_GetHWVersion(uint32_t handle, char *version
 
 extern "C" KORVAX_API int32_t KORVAX_GetSWVersion(uint32_t handle, char *versions,
                                                   uint64_t size) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     if (versions == nullptr || size < kTextField) return KORVAX_ERR_PARAMETER;
 
     VersionList list;
@@ -322,10 +323,10 @@ extern "C" KORVAX_API int32_t KORVAX_GetSWVersion(uint32_t handle, char *version
 }
 
 extern "C" KORVAX_API int32_t KORVAX_GetCardType(uint32_t handle, int64_t subUnit, char *name) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     if (name == nullptr || subUnit < 0 || subUnit > 2) return KORVAX_ERR_PARAMETER;
-    const int32_t present = IsBoardExists(c, static_cast<int32_t>(subUnit));
+    const int32_t present = IsBoardExists(c.get(), static_cast<int32_t>(subUnit));
     if (present < 0) return present;
     const uint32_t type = c->subUnits[subUnit].boardType;
     copyText(type < korvax::models::kCardTypeNames.size() ? korvax::models::kCardTypeNames[type]

@@ -11,7 +11,13 @@
 // benchmarks compare both ways; the outcome of a discovery is the same.
 KORVAX_INTERNAL uint32_t SetDiscoveryThreads(uint32_t threads);
 
+struct KORVAX_ProbeReport;
+
 namespace korvax {
+
+// What the last discovery saw at resource `index` of its list (copied into
+// *report when there is one); returns the number of resources it listed.
+int32_t discoveryReport(uint32_t index, KORVAX_ProbeReport *report);
 
 // Command 11 with both buffers cleared; updates fwMajor / fwMinor (RQ520
 // family: from reply bytes 4-5 when either is non-zero, else bytes 2-3).

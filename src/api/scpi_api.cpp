@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <span>
 #include <string>
@@ -29,8 +30,10 @@
 #include "KORVAX.h"
 #include "api/operations.h"
 #include "base/build_policy.h"
+#include "base/chassis_model.h"
 #include "base/records.h"
 #include "connection/VISAconnection.h"
+#include "connection/chassis_lock.h"
 #include "relay/relay_frame.h"
 #include "scpi/scpi_parser.h"
 
@@ -103,14 +106,16 @@ struct Context {
     uint32_t handle;
     Caller caller;
     Reply reply;
-    ChassisInfo *record;  // known up front for Write; Query looks it up on demand
+    // The handle's record, locked for the whole command; null for a handle
+    // no record has (Query still runs the command: its argument checks come
+    // first, and the operations report the handle themselves).
+    ChassisInfo *record;
     const char *argument;
 };
 
-// The record for the ops that work on it directly. Query has not looked the
-// handle up yet; a stale handle is reported like any operation reports it.
+// The record for the ops that work on it directly; a stale handle is
+// reported like any operation reports it.
 ChassisInfo *recordOf(Context &ctx) {
-    if (ctx.record == nullptr) ctx.record = korvax::chassisOf(ctx.handle);
     if (ctx.record == nullptr) ctx.reply.error(KORVAX_ERR_HANDLE);
     return ctx.record;
 }
@@ -250,16 +255,19 @@ void setControlMode(Context &ctx) {
     // An RQ521 refuses relay frames under local control, so go through remote
     // (refused harmlessly when already there) to open every relay, then settle
     // in the wanted mode: whoever takes over starts from an all-open matrix.
-    // The first call that fails ends the command with its error text; only
-    // the "already in that mode" refusal is part of the plan.
-    const auto failed = [&](int32_t status) {
-        if (status >= 0 || status == KORVAX_ERR_SAME_MODE) return false;
+    // The first call that fails ends the command with its error text. Two
+    // refusals are part of the plan: "already in that mode", and a clear
+    // that has nothing to open because no card was identified yet (it sends
+    // nothing; the mode is still changed).
+    const auto failed = [&](int32_t status, std::initializer_list<int32_t> expected) {
+        if (status >= 0 || std::find(expected.begin(), expected.end(), status) != expected.end())
+            return false;
         ctx.reply.error(status);
         return true;
     };
-    if (failed(korvax::changeControlMode(*c, 1))) return;
-    if (failed(korvax::clearSubUnit(*c, 0))) return;
-    if (failed(korvax::changeControlMode(*c, wanted))) return;
+    if (failed(korvax::changeControlMode(*c, 1), {KORVAX_ERR_SAME_MODE})) return;
+    if (failed(korvax::clearSubUnit(*c, 0), {KORVAX_ERR_NO_TYPE0_CARD, KORVAX_ERR_PARAMETER})) return;
+    if (failed(korvax::changeControlMode(*c, wanted), {KORVAX_ERR_SAME_MODE})) return;
     ctx.reply.set("Set Control Mode Success");
 }
 
@@ -348,11 +356,21 @@ void switchList(Context &ctx, bool close) {
     applyImage(ctx, *c, list.result.subUnit, image);
 }
 
+// Close all closes every crosspoint the chassis can switch: the whole image,
+// or on a chassis whose frame reaches only the first rows of its cards
+// (RQ522), the points of those rows (they come first in the image).
 void switchAll(Context &ctx, bool close) {
     ChassisInfo *c = recordOf(ctx);
     if (c == nullptr) return;
-    Image image;
-    image.fill(close ? UINT32_MAX : 0u);
+    Image image{};
+    if (close) {
+        const SubUnitInfo &s = c->subUnits[0];
+        const uint16_t rows = korvax::modelOf(*c).switchableRows;
+        const int64_t points = rows == 0 ? kImagePoints
+                                         : std::min<int64_t>(kImagePoints, int64_t{rows} *
+                                                                               s.slotCount * s.colCount);
+        for (int64_t p = 0; p < points; ++p) image[p / 32] |= 1u << (p % 32);
+    }
     applyImage(ctx, *c, 0, image);
 }
 
@@ -423,24 +441,32 @@ void run(uint32_t handle, const char *command, Reply reply, Caller caller, Chass
 
 }  // namespace
 
+// The command's operations run one after the other under the chassis's
+// lock, which the operations it calls go on holding: no other thread's call
+// on the same chassis gets between the steps of a command (the control-mode
+// change, a relay command's read-modify-write of the stored state) or
+// overwrites the reply before it is read.
 extern "C" KORVAX_API int32_t KORVAX_SCPIWrite(uint32_t handle, const char *command) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     if (command == nullptr) return KORVAX_ERR_PARAMETER;
     std::memset(c->scpiReply, 0, sizeof c->scpiReply);
-    run(handle, command, Reply(c->scpiReply, sizeof c->scpiReply), Caller::Write, c);
+    run(handle, command, Reply(c->scpiReply, sizeof c->scpiReply), Caller::Write, c.get());
     return 0;
 }
 
 extern "C" KORVAX_API void KORVAX_SCPIQuery(uint32_t handle, const char *command, char *reply) {
     if (command == nullptr || reply == nullptr) return;
     std::memset(reply, 0, 8);
-    run(handle, command, Reply(reply, kQueryReplySize), Caller::Query, nullptr);
+    const korvax::ChassisGuard c(handle);
+    const Reply out(reply, kQueryReplySize);
+    if (c.status() == KORVAX_ERR_MALLOC) return out.error(c.status());
+    run(handle, command, out, Caller::Query, c.get());
 }
 
 extern "C" KORVAX_API int32_t KORVAX_SCPIRead(uint32_t handle, char *reply) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     if (reply == nullptr) return KORVAX_ERR_PARAMETER;
     const size_t n = strnlen(c->scpiReply, sizeof c->scpiReply - 1);
     std::memcpy(reply, c->scpiReply, n);

@@ -16,6 +16,7 @@
 #include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
 #include "connection/board_replies.h"
+#include "connection/chassis_lock.h"
 
 namespace korvax {
 namespace {
@@ -104,8 +105,8 @@ using namespace korvax;
 
 int32_t KORVAX_SPILoopTestInfo(uint32_t handle, uint32_t subUnit, uint32_t *results,
                                uint32_t *count) {
-    ChassisInfo *c = chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
     if (subUnit > 2) return KORVAX_ERR_BAD_SLOT;
     if (results == nullptr || count == nullptr) return KORVAX_ERR_PARAMETER;
     const SubUnitInfo &s = c->subUnits[subUnit];
@@ -154,8 +155,8 @@ int32_t KORVAX_SelfTest(uint32_t handle, int64_t subUnit, char *text, uint64_t s
     // Nothing is written into a buffer of no size (or none at all).
     if (text == nullptr || size == 0) return KORVAX_ERR_PARAMETER;
     const size_t usable = static_cast<size_t>(std::min<uint64_t>(size, kTextArea));
-    ChassisInfo *c = chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
     subUnit = effectiveSubUnit(*c, subUnit);
 
     int64_t opened = 0;

@@ -13,6 +13,7 @@
 #include "base/chassis_model.h"
 #include "base/qmbase.h"
 #include "connection/VISAconnection.h"
+#include "connection/chassis_lock.h"
 
 namespace {
 
@@ -20,18 +21,18 @@ using korvax::beginRequest;
 using korvax::exchange;
 using korvax::query;
 
-// The model rule shared by every setting except the IP address.
-int32_t rq521Of(uint32_t handle, ChassisInfo *&chassis) {
-    chassis = korvax::chassisOf(handle);
-    if (chassis == nullptr) return KORVAX_ERR_HANDLE;
-    if (!korvax::modelOf(*chassis).servesSettings) return KORVAX_ERR_NOT_SUPPORTED;
+// The handle's record, locked, and the model rule shared by every setting
+// except the IP address.
+int32_t rq521Of(const korvax::ChassisGuard &c) {
+    if (!c) return c.status();
+    if (!korvax::modelOf(*c).servesSettings) return KORVAX_ERR_NOT_SUPPORTED;
     return 0;
 }
 
 // A 4-byte query of an RQ521 whose answer ends before byte `fields`; on
-// success c holds the record whose rxBuf carries the answer.
-int32_t rq521Query(uint32_t handle, uint8_t command, size_t fields, ChassisInfo *&c) {
-    if (const int32_t st = rq521Of(handle, c); st < 0) return st;
+// success the record's rxBuf carries the answer.
+int32_t rq521Query(const korvax::ChassisGuard &c, uint8_t command, size_t fields) {
+    if (const int32_t st = rq521Of(c); st < 0) return st;
     const int32_t st = korvax::replyHolding(query(*c, command), fields);
     return st < 0 ? st : 0;
 }
@@ -42,8 +43,8 @@ constexpr size_t kByteAnswer = 3, kAddressAnswer = 9, kRateAnswer = 6;
 
 // A query whose answer is the single byte 2 of the reply.
 int32_t queryByte(uint32_t handle, uint8_t command, uint32_t *out) {
-    ChassisInfo *c = nullptr;
-    if (const int32_t st = rq521Query(handle, command, kByteAnswer, c); st < 0) return st;
+    const korvax::ChassisGuard c(handle);
+    if (const int32_t st = rq521Query(c, command, kByteAnswer); st < 0) return st;
     *out = c->rxBuf[2];
     return 0;
 }
@@ -57,8 +58,8 @@ int32_t sendWordSetting(ChassisInfo &c, uint8_t command, uint32_t value) {
 }
 
 int32_t setWordSetting(uint32_t handle, uint8_t command, uint32_t value) {
-    ChassisInfo *c = nullptr;
-    if (const int32_t st = rq521Of(handle, c); st < 0) return st;
+    const korvax::ChassisGuard c(handle);
+    if (const int32_t st = rq521Of(c); st < 0) return st;
     return sendWordSetting(*c, command, value);
 }
 
@@ -74,8 +75,8 @@ constexpr bool isSupportedBaud(uint32_t rate) {
 extern "C" KORVAX_API int32_t KORVAX_SetIPAddress(uint32_t handle, const char *address) {
     if (address == nullptr) return KORVAX_ERR_PARAMETER;
     if (!validIPAddress(address)) return KORVAX_ERR_BAD_IP;
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
 
     const auto ip = static_cast<uint32_t>(toInt(address));
     const uint16_t a = (ip >> 24) & 0xFF, b = (ip >> 16) & 0xFF, cc = (ip >> 8) & 0xFF,
@@ -96,8 +97,8 @@ extern "C" KORVAX_API int32_t KORVAX_SetIPAddress(uint32_t handle, const char *a
 
 extern "C" KORVAX_API int32_t KORVAX_GetCOMMIPAddr(uint32_t handle, char *address) {
     if (address == nullptr) return KORVAX_ERR_PARAMETER;
-    ChassisInfo *c = nullptr;
-    if (const int32_t st = rq521Query(handle, korvax::kCmdGetIP, kAddressAnswer, c); st < 0) return st;
+    const korvax::ChassisGuard c(handle);
+    if (const int32_t st = rq521Query(c, korvax::kCmdGetIP, kAddressAnswer); st < 0) return st;
     // The octets sit in the low bytes of four reply words.
     std::snprintf(address, 16, "%d.%d.%d.%d", c->rxBuf[2], c->rxBuf[4], c->rxBuf[6],
                   c->rxBuf[8]);
@@ -106,8 +107,8 @@ extern "C" KORVAX_API int32_t KORVAX_GetCOMMIPAddr(uint32_t handle, char *addres
 
 extern "C" KORVAX_API int32_t KORVAX_SetLANMode(uint32_t handle, uint32_t mode) {
     if (mode > 1) return KORVAX_ERR_IP_MODE;
-    ChassisInfo *c = nullptr;
-    if (const int32_t st = rq521Of(handle, c); st < 0) return st;
+    const korvax::ChassisGuard c(handle);
+    if (const int32_t st = rq521Of(c); st < 0) return st;
     if (const int32_t st = sendWordSetting(*c, korvax::kCmdSetLANMode, mode); st < 0) return st;
     // The controller restarts its network interface (and with automatic IP
     // asks for a lease); it answers nothing until that is done.
@@ -136,9 +137,10 @@ extern "C" KORVAX_API int32_t KORVAX_SetBaudRate(uint32_t handle, uint32_t rate)
     // caller may slip a request in between, or it would go out at a rate the
     // instrument no longer listens to.
     korvax::platform::LockGuard guard(korvax::apiMutex());
+    if (!guard.owns()) return KORVAX_ERR_MALLOC;
     if (!isSupportedBaud(rate)) return KORVAX_ERR_BAUDRATE;
-    ChassisInfo *c = nullptr;
-    if (const int32_t st = rq521Of(handle, c); st < 0) return st;
+    const korvax::ChassisGuard c(handle);
+    if (const int32_t st = rq521Of(c); st < 0) return st;
     beginRequest(*c, korvax::kCmdSetBaud);
     korvax::setWord(c->txBuf, 2, static_cast<uint16_t>(rate & 0xFFFF));
     korvax::setWord(c->txBuf, 3, static_cast<uint16_t>(rate >> 16));
@@ -150,8 +152,8 @@ extern "C" KORVAX_API int32_t KORVAX_SetBaudRate(uint32_t handle, uint32_t rate)
 
 extern "C" KORVAX_API int32_t KORVAX_GetBaudRate(uint32_t handle, uint32_t *rate) {
     if (rate == nullptr) return KORVAX_ERR_PARAMETER;
-    ChassisInfo *c = nullptr;
-    if (const int32_t st = rq521Query(handle, korvax::kCmdGetBaud, kRateAnswer, c); st < 0) return st;
+    const korvax::ChassisGuard c(handle);
+    if (const int32_t st = rq521Query(c, korvax::kCmdGetBaud, kRateAnswer); st < 0) return st;
     // Unlike the other 16- and 32-bit reply fields, the rate comes low byte first.
     const uint8_t *r = c->rxBuf;
     *rate = uint32_t{r[2]} | uint32_t{r[3]} << 8 | uint32_t{r[4]} << 16 | uint32_t{r[5]} << 24;
@@ -177,13 +179,13 @@ int32_t korvax::changeControlMode(ChassisInfo &c, uint32_t mode) {
 
 extern "C" KORVAX_API int32_t KORVAX_GetControlMode(uint32_t handle, uint32_t *mode) {
     if (mode == nullptr) return KORVAX_ERR_PARAMETER;
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     return korvax::controlModeOf(*c, *mode);
 }
 
 extern "C" KORVAX_API int32_t KORVAX_SetControlMode(uint32_t handle, uint32_t mode) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     return korvax::changeControlMode(*c, mode);
 }

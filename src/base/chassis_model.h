@@ -98,8 +98,6 @@ struct ChassisModel {
     // Sub-unit 0 before and from firmware 2.00 (kMatrixFirmware).
     MatrixGeometry matrix{}, matrixFw2{};
     int32_t closureLimit = -1;   // relays the coil supply holds at once; -1 no budget
-    // Rows a relay-state frame reaches; 0: every row of the card.
-    uint16_t switchableRows = 0;
     PresenceLayout presence = PresenceLayout::SlotByte;
     LoopBackLayout loopBack = LoopBackLayout::BitPerBoard;
     bool singleSubUnit = false;  // every sub-unit number means 0
@@ -114,6 +112,10 @@ struct ChassisModel {
     bool firmwareFirst = false;
     VersionReport versions = VersionReport::EveryImage;
     uint8_t clearCommand = 19;   // command of the all-open frame
+    // Rows of a card that a relay-state frame reaches; 0: all of them. The
+    // RQ522 folds its 16 rows in groups of four onto the 49 driver words a
+    // card's block carries, so only rows 1 to 4 can be switched.
+    uint16_t switchableRows = 0;
     std::span<const RfCard> rfCards{};       // empty: no RF board in sub-unit 1
     std::span<const AdapterPlate> plates{};  // empty: no adapter plate in sub-unit 2
     // Firmware without the matrix loop-back and the adapter plate.
@@ -208,12 +210,10 @@ inline constexpr ChassisModel kTable[] = {
     {.code = KORVAX_MODEL_RQ522, .name = "RQ522", .codeText = "043A", .slotTotal = 21,
      .slots = {21, 0, 0}, .boardType0 = 2,
      .matrix = kRq522Card, .matrixFw2 = kRq522Card,
-     // Its cards fold rows 5-16 onto further blocks of driver words, beyond
-     // the 49 words each block of the frame carries: only rows 1-4 switch.
-     .switchableRows = 4,
      .presence = PresenceLayout::SlotBits, .loopBack = LoopBackLayout::FourLinesEach,
      .singleSubUnit = true,
-     .clearCommand = 67},  // the all-open frame is longer than a request buffer
+     .clearCommand = 67,  // the all-open frame is longer than a request buffer
+     .switchableRows = 4},
     {.code = KORVAX_MODEL_RQ523, .name = "RQ523", .codeText = "044A", .slotTotal = 1,
      .slots = {1, 0, 0}, .boardType0 = 3,
      .matrix = kRq523Card, .matrixFw2 = kRq523Card,

@@ -6,9 +6,8 @@
 // stays hidden (the library is built with -fvisibility=hidden).
 #pragma once
 
-#if defined(_WIN32) || defined(KORVAX_HIDE_INTERNALS)
-// Windows keeps internals out of the DLL's export table; a module that
-// compiles the relay maps into itself (the simulator) keeps its copy private.
+#if defined(_WIN32)
+// Windows keeps internals out of the DLL's export table.
 #  define KORVAX_INTERNAL_VISIBILITY
 #else
 #  define KORVAX_INTERNAL_VISIBILITY __attribute__((visibility("default")))

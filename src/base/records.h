@@ -65,17 +65,11 @@ KORVAX_INTERNAL uint32_t defaultRM;
 KORVAX_INTERNAL uint8_t first_findrsc;
 KORVAX_INTERNAL uint8_t currentOpSwitch;
 
-// Record of a handle: its index 0..4 and *chassis set, or -10023.
+// Record of a handle: its index 0..4 and *chassis set, or -10023. A bare
+// lookup: operations reach their record through korvax::ChassisGuard
+// (connection/chassis_lock.h), which also takes the record's lock.
 KORVAX_INTERNAL int32_t FindChassis(uint32_t handle, ChassisInfo **chassis);
 
 #ifdef __cplusplus
 }
-
-namespace korvax {
-// Record of a handle, or nullptr.
-inline ChassisInfo *chassisOf(uint32_t handle) {
-    ChassisInfo *c = nullptr;
-    return FindChassis(handle, &c) >= 0 ? c : nullptr;
-}
-}  // namespace korvax
 #endif

@@ -2,30 +2,21 @@
 
 #include <cstring>
 
+#include "connection/chassis_lock.h"
 #include "connection/visa_loader.h"
-#include "platform/platform.h"
 
 namespace {
-
-// Serialises whole exchanges of the locked path across every chassis.
-korvax::platform::Mutex exchangeLock;
 
 bool isErrorReport(const uint8_t *reply) {
     return reply[0] == 0xFF && reply[1] == 0xFF && reply[2] == 0xFF && reply[3] == 0xFF;
 }
 
-int32_t writeThenRead(uint32_t handle, const uint8_t *request, int32_t length, uint8_t *reply,
-                      korvax::platform::Mutex *lock) {
+int32_t writeThenRead(uint32_t handle, const uint8_t *request, int32_t length, uint8_t *reply) {
     ViUInt32 count = 0;
-    if (lock) lock->lock();
-    if (korvax::visa::write(handle, request, static_cast<ViUInt32>(length), &count) < 0) {
-        if (lock) lock->unlock();
+    if (korvax::visa::write(handle, request, static_cast<ViUInt32>(length), &count) < 0)
         return KORVAX_ERR_SEND;
-    }
     count = 0;
-    const ViStatus st = korvax::visa::read(handle, reply, KORVAX_RX_SIZE, &count);
-    if (lock) lock->unlock();
-    if (st < 0) return KORVAX_ERR_RECEIVE;
+    if (korvax::visa::read(handle, reply, KORVAX_RX_SIZE, &count) < 0) return KORVAX_ERR_RECEIVE;
     // The error report is judged on the first four bytes of the buffer even
     // after a shorter read: that is how the instrument's firmware expects it.
     if (isErrorReport(reply)) return KORVAX_ERR_USB_ADAPTER;
@@ -37,13 +28,18 @@ int32_t writeThenRead(uint32_t handle, const uint8_t *request, int32_t length, u
 int32_t SendRecvMsg(uint32_t handle, const uint8_t *request, int32_t length, uint8_t *reply) {
     if (handle == 0 || request == nullptr || reply == nullptr || length <= 0)
         return KORVAX_ERR_SEND;
-    return writeThenRead(handle, request, length, reply, nullptr);
+    return writeThenRead(handle, request, length, reply);
 }
 
 int32_t SendRecvMsgLock(uint32_t handle, const uint8_t *request, int32_t length, uint8_t *reply) {
     if (handle == 0 || request == nullptr || reply == nullptr || length <= 0)
         return KORVAX_ERR_SEND;
-    return writeThenRead(handle, request, length, reply, &exchangeLock);
+    // The lock of the handle's chassis (already this thread's inside an
+    // operation on it). A session that is no chassis handle has no record
+    // whose buffers need it.
+    const korvax::ChassisGuard chassis(handle);
+    if (chassis.status() == KORVAX_ERR_MALLOC) return KORVAX_ERR_MALLOC;
+    return writeThenRead(handle, request, length, reply);
 }
 
 uint32_t checkSum(const uint8_t *data, uint64_t length) {
@@ -74,11 +70,12 @@ int32_t query(ChassisInfo &c, uint8_t command, uint8_t argument, bool clearReply
 IdentityReply askIdentity(uint32_t session, char *reply, uint32_t room) {
     static constexpr char kIdn[] = "*IDN?\n";
     ViUInt32 count = 0;
-    if (visa::write(session, reinterpret_cast<ViConstBuf>(kIdn), sizeof kIdn - 1, &count) < 0)
-        return {WireStep::Write, 0};
+    if (const ViStatus st = visa::write(session, reinterpret_cast<ViConstBuf>(kIdn), sizeof kIdn - 1, &count);
+        st < 0)
+        return {WireStep::Write, 0, st};
     count = 0;
-    if (visa::read(session, reinterpret_cast<ViBuf>(reply), room, &count) < 0)
-        return {WireStep::Read, 0};
+    if (const ViStatus st = visa::read(session, reinterpret_cast<ViBuf>(reply), room, &count); st < 0)
+        return {WireStep::Read, 0, st};
     return {WireStep::None, count};
 }
 

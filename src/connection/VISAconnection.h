@@ -19,40 +19,19 @@
 // or write failure), -10005 (read failure), -10049 (error report).
 KORVAX_INTERNAL int32_t SendRecvMsg(uint32_t handle, const uint8_t *request, int32_t length,
                                     uint8_t *reply);
-// As SendRecvMsg, with write and read in one critical section shared by all
-// chassis, so that relay-state frames of different threads never interleave.
+// As SendRecvMsg, with write and read under the lock of the handle's chassis
+// (connection/chassis_lock.h), so that exchanges of different threads with
+// one chassis never interleave; -10035 when that lock cannot be created. A
+// session that is no chassis handle is exchanged without a lock.
 KORVAX_INTERNAL int32_t SendRecvMsgLock(uint32_t handle, const uint8_t *request, int32_t length,
                                         uint8_t *reply);
 // Sum of the bytes modulo 2^32; 0 for a null pointer.
 KORVAX_INTERNAL uint32_t checkSum(const uint8_t *data, uint64_t length);
 
 #ifdef __cplusplus
-namespace korvax {
+#include "base/command_numbers.h"
 
-// Command numbers of the binary protocol.
-enum Command : uint8_t {
-    kCmdSetSerial = 2,
-    kCmdGetControlMode = 5,
-    kCmdSetControlMode = 6,
-    kCmdSlotInfo = 8,
-    kCmdBoardDetect = 10,
-    kCmdVersion = 11,
-    kCmdLoopBackOrUpdate = 12,
-    kCmdSetIP = 13,
-    kCmdReset = 14,
-    kCmdRfCardKind = 17,
-    kCmdRelayState = 19,
-    kCmdSetGPIB = 20,
-    kCmdSetBaud = 21,
-    kCmdGetGPIB = 22,
-    kCmdGetBaud = 23,
-    kCmdGetIP = 24,
-    kCmdGetLANMode = 25,
-    kCmdSetCardSerialBase = 31,  // + slot 1..6
-    kCmdSetLANMode = 48,
-    kCmdCommVersion = 49,
-    kCmdRelayStateLarge = 67,
-};
+namespace korvax {
 
 // Little-endian payload word k of a frame (bytes 2k, 2k+1).
 inline void setWord(uint8_t *frame, int k, uint16_t value) {
@@ -85,6 +64,7 @@ enum class WireStep { None, Write, Read };
 struct IdentityReply {
     WireStep failed;
     uint32_t count;
+    int32_t status = 0;  // VISA's status of the step that failed
 };
 IdentityReply askIdentity(uint32_t session, char *reply, uint32_t room);
 

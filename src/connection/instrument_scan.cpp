@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <string>
 
 #include "base/build_policy.h"
@@ -14,38 +15,65 @@ namespace {
 
 constexpr std::array<uint32_t, 5> kProbeRates = {115200, 9600, 19200, 38400, 57600};
 
-enum class Answer { Accepted, Refused, WriteFailed, ReadFailed };
+std::atomic<uint32_t> sessionTimeout{0};
 
-Answer ask(ViSession vi, const IdentityTest &accepts, std::string &accepted) {
+// One "*IDN?" round trip; records in `found` how it ended (the reply text
+// whether taken or not).
+ProbeStep ask(ViSession vi, const IdentityTest &accepts, Identified &found) {
     std::array<char, KORVAX_RX_SIZE + 1> reply{};
     // The Windows driver reads the identity once, at most 255 bytes.
     constexpr uint32_t kRoom = BuildPolicy::kIdentityReadMax;
     static_assert(kRoom <= KORVAX_RX_SIZE);
     const IdentityReply r = askIdentity(vi, reply.data(), kRoom);
-    if (r.failed == WireStep::Write) return Answer::WriteFailed;
-    if (r.failed == WireStep::Read) return Answer::ReadFailed;
+    found.status = r.status;
+    if (r.failed == WireStep::Write) return found.step = ProbeStep::Write;
+    if (r.failed == WireStep::Read) return found.step = ProbeStep::Read;
     const std::string_view text(reply.data(), std::min<uint32_t>(r.count, kRoom));
-    if (!accepts(text)) return Answer::Refused;
-    accepted.assign(text);
-    return Answer::Accepted;
+    found.reply.assign(text);
+    return found.step = accepts(text) ? ProbeStep::Accepted : ProbeStep::Refused;
 }
 
-bool probeSerial(ViSession vi, const IdentityTest &accepts, uint32_t &rate, std::string &accepted) {
+// A serial instrument answers only at its own rate. What the report keeps
+// of a port that never answered as ours: a reply some rate got, else the
+// last failure.
+bool probeSerial(ViSession vi, const IdentityTest &accepts, Identified &found) {
     visa::setAttribute(vi, VI_ATTR_ASRL_END_IN, VI_ASRL_END_NONE);
+    Identified refused;
+    found.step = ProbeStep::Read;
     for (uint32_t r : kProbeRates) {
-        if (visa::setAttribute(vi, VI_ATTR_ASRL_BAUD, r) < 0) continue;
+        if (const ViStatus st = visa::setAttribute(vi, VI_ATTR_ASRL_BAUD, r); st < 0) {
+            found.status = st;
+            continue;
+        }
         visa::flush(vi, VI_READ_BUF_DISCARD);
-        const Answer a = ask(vi, accepts, accepted);
-        if (a == Answer::WriteFailed) return false;
-        if (a == Answer::Accepted) {
-            rate = r;
+        const ProbeStep step = ask(vi, accepts, found);
+        if (step == ProbeStep::Write) return false;
+        if (step == ProbeStep::Accepted) {
+            found.baud = r;
             return true;
         }
+        if (step == ProbeStep::Refused) refused = found;
+    }
+    if (refused.step == ProbeStep::Refused) {
+        found.step = ProbeStep::Refused;
+        found.reply = std::move(refused.reply);
+        found.status = 0;
     }
     return false;
 }
 
 }  // namespace
+
+void setSessionTimeout(uint32_t milliseconds) { sessionTimeout = milliseconds; }
+
+int32_t setTimeoutOf(uint32_t session, uint32_t milliseconds) {
+    return visa::setAttribute(session, VI_ATTR_TMO_VALUE, milliseconds);
+}
+
+int32_t applySessionTimeout(uint32_t session) {
+    const uint32_t ms = sessionTimeout;
+    return ms == 0 ? 0 : setTimeoutOf(session, ms);
+}
 
 int32_t reopenManager(uint32_t &manager) {
     if (manager != 0) {
@@ -76,14 +104,19 @@ bool listResources(uint32_t manager, const char *expression, std::vector<std::st
 Identified identify(uint32_t manager, std::string_view rsrc, const IdentityTest &accepts) {
     const std::string name(rsrc);
     ViSession vi = 0;
-    if (visa::open(manager, name.c_str(), VI_NO_LOCK, 0, &vi) < 0) return {};
     Identified found;
+    if (const ViStatus st = visa::open(manager, name.c_str(), VI_NO_LOCK, 0, &vi); st < 0) {
+        found.status = st;
+        return found;
+    }
+    applySessionTimeout(vi);
     found.serial = BuildPolicy::kSerialRateProbe && rsrc.starts_with("ASRL");
-    const bool ok = found.serial ? probeSerial(vi, accepts, found.baud, found.reply)
-                                 : ask(vi, accepts, found.reply) == Answer::Accepted;
+    const bool ok = found.serial ? probeSerial(vi, accepts, found)
+                                 : ask(vi, accepts, found) == ProbeStep::Accepted;
     if (!ok) {
         visa::close(vi);
-        return {};
+        found.baud = 0;
+        return found;
     }
     found.session = vi;
     return found;
@@ -99,6 +132,7 @@ int32_t openSession(uint32_t &manager, const char *rsrc, uint32_t &session) {
     }
     ViSession vi = 0;
     if (const ViStatus st = visa::open(manager, rsrc, VI_NO_LOCK, 0, &vi); st < 0) return st;
+    applySessionTimeout(vi);
     session = vi;
     return 0;
 }
@@ -170,6 +204,13 @@ const Identified &ResourceProber::result(std::size_t i) {
     }
     done_.wait(g, [&] { return states_[i] == State::Done; });
     return results_[i];
+}
+
+const Identified *ResourceProber::finished(std::size_t i) {
+    std::unique_lock g(lock_);
+    if (states_[i] == State::Waiting) return nullptr;
+    done_.wait(g, [&] { return states_[i] == State::Done; });
+    return &results_[i];
 }
 
 void ResourceProber::take(std::size_t i) {

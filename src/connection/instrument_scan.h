@@ -23,13 +23,33 @@ int32_t reopenManager(uint32_t &manager);
 // the search itself failed.
 bool listResources(uint32_t manager, const char *expression, std::vector<std::string> &names);
 
-// An opened resource that answered "*IDN?" with a reply `accepts` took.
+// How far the probe of a resource got.
+enum class ProbeStep : uint8_t {
+    Accepted,  // a reply `accepts` took
+    Open,      // the resource could not be opened
+    Write,     // "*IDN?" could not be sent
+    Read,      // no reply (at any rate, on a serial line)
+    Refused,   // a reply `accepts` did not take
+};
+
+// An opened resource that answered "*IDN?" with a reply `accepts` took, or
+// the step where its probe ended.
 struct Identified {
     uint32_t session = 0;  // 0: nothing accepted, no session left open
     uint32_t baud = 0;     // serial resources: the rate that answered
     bool serial = false;
-    std::string reply;     // the accepted identity reply
+    std::string reply;     // the identity reply: the accepted one, else the last refused one
+    ProbeStep step = ProbeStep::Open;
+    int32_t status = 0;    // VISA's status of the step that failed
 };
+
+// VISA timeout (VI_ATTR_TMO_VALUE) given to every session opened from now
+// on; 0 leaves the VISA library's own default.
+void setSessionTimeout(uint32_t milliseconds);
+// Gives a session the timeout set above, if any. VISA's status.
+int32_t applySessionTimeout(uint32_t session);
+// Sets a session's VISA timeout. VISA's status.
+int32_t setTimeoutOf(uint32_t session, uint32_t milliseconds);
 
 // Judges an identity reply; may be called from several threads at once.
 using IdentityTest = std::function<bool(std::string_view reply)>;
@@ -66,6 +86,9 @@ public:
     const std::string &name(std::size_t i) const { return names_[i]; }
     // The result of resource i, probed here if no thread has started it.
     const Identified &result(std::size_t i);
+    // The result of resource i once a probe that started has ended; null for
+    // a resource no probe started (nothing is probed here).
+    const Identified *finished(std::size_t i);
     // The owner keeps the session of resource i.
     void take(std::size_t i);
 

@@ -59,6 +59,7 @@ bool resolve(void *lib, const char *name, F &fn) {
 const Api *get() {
     if (const Api *a = api.load(std::memory_order_acquire)) return a;
     platform::LockGuard guard(loadLock);
+    if (!guard.owns()) return nullptr;
     if (const Api *a = api.load(std::memory_order_relaxed)) return a;
     void *lib = openLibrary();
     if (!lib) return nullptr;

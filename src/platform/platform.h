@@ -14,19 +14,24 @@
 namespace korvax::platform {
 
 // A mutex that is usable from load on (constant-initialised), so that no
-// first-use initialisation can race with a thread already holding it.
+// first-use initialisation can race with a thread already holding it. Not
+// re-entrant: a thread must not lock it twice.
 class Mutex {
 public:
     constexpr Mutex() noexcept = default;
     Mutex(const Mutex &) = delete;
     Mutex &operator=(const Mutex &) = delete;
-    void lock() noexcept;
+    // Waits for the mutex, without time limit. false when the system could
+    // not provide it (on Windows: no mutex object could be created); the
+    // caller then holds nothing and must not go on as if it did.
+    [[nodiscard]] bool lock() noexcept;
     void unlock() noexcept;
 
 private:
 #if defined(_WIN32)
     // A Win32 mutex object, created on first use and kept for the life of
     // the process (a racing second creator closes its own and uses ours).
+    // When creation fails nothing is kept, and the next lock tries again.
     std::atomic<void *> handle_{nullptr};
 #else
     pthread_mutex_t lock_ = PTHREAD_MUTEX_INITIALIZER;
@@ -35,14 +40,26 @@ private:
 
 class LockGuard {
 public:
-    explicit LockGuard(Mutex &m) noexcept : m_(m) { m_.lock(); }
-    ~LockGuard() { m_.unlock(); }
+    explicit LockGuard(Mutex &m) noexcept : m_(m), owns_(m.lock()) {}
+    ~LockGuard() {
+        if (owns_) m_.unlock();
+    }
     LockGuard(const LockGuard &) = delete;
     LockGuard &operator=(const LockGuard &) = delete;
+    // false when the mutex could not be taken (see Mutex::lock).
+    bool owns() const noexcept { return owns_; }
 
 private:
     Mutex &m_;
+    bool owns_;
 };
+
+#if defined(_WIN32)
+// Tests replace the creation of the Win32 mutex objects to see a failed
+// creation handled; nullptr creates them with CreateMutexW again.
+using MutexFactory = void *(*)();
+void setMutexFactory(MutexFactory factory) noexcept;
+#endif
 
 // Whole seconds, as the instruments' settle times are specified.
 unsigned sleepSeconds(unsigned seconds) noexcept;

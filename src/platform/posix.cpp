@@ -5,7 +5,7 @@
 
 namespace korvax::platform {
 
-void Mutex::lock() noexcept { pthread_mutex_lock(&lock_); }
+bool Mutex::lock() noexcept { return pthread_mutex_lock(&lock_) == 0; }
 void Mutex::unlock() noexcept { pthread_mutex_unlock(&lock_); }
 
 unsigned sleepSeconds(unsigned seconds) noexcept { return ::sleep(seconds); }

@@ -13,6 +13,7 @@
 #include "KORVAX.h"
 #include "base/chassis_model.h"
 #include "connection/VISAconnection.h"
+#include "connection/chassis_lock.h"
 #include "connection/board_replies.h"
 #include "relay/relay.h"
 
@@ -101,16 +102,16 @@ int32_t GetSlotHW(ChassisInfo *chassis, int32_t slot) {
 }
 
 extern "C" KORVAX_API int32_t KORVAXBoardInPlaceHDW(uint32_t handle, uint32_t subUnit) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
-    if (const int32_t st = BoardInPlaceHDW(c, subUnit); st < 0) return st;
-    const int32_t exists = IsBoardExists(c, static_cast<int32_t>(subUnit));
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
+    if (const int32_t st = BoardInPlaceHDW(c.get(), subUnit); st < 0) return st;
+    const int32_t exists = IsBoardExists(c.get(), static_cast<int32_t>(subUnit));
     return exists < 0 ? exists : 0;
 }
 
 extern "C" KORVAX_API int32_t KORVAX_BoardInPlace(uint32_t handle, int32_t mask) {
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     if (mask < 1 || mask >= (1 << kLoopBackBoards)) return KORVAX_ERR_CARD_IN_PLACE_SET;
 
     const int32_t st = korvax::replyHolding(
@@ -130,15 +131,15 @@ extern "C" KORVAX_API int32_t KORVAX_BoardInPlace(uint32_t handle, int32_t mask)
         if (!korvax::replies::byte2Bit(c->rxBuf, j)) return KORVAX_ERR_CARD_IN_PLACE_SET;
         recordCard(s, k, j);
     }
-    const int32_t exists = IsBoardExists(c, 0);
+    const int32_t exists = IsBoardExists(c.get(), 0);
     return exists < 0 ? exists : 0;
 }
 
 extern "C" KORVAX_API int32_t KORVAX_BoardInPlaceInfo(uint32_t handle, uint32_t *states,
                                                       uint32_t *count) {
     if (states == nullptr || count == nullptr) return KORVAX_ERR_PARAMETER;
-    ChassisInfo *c = korvax::chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const korvax::ChassisGuard c(handle);
+    if (!c) return c.status();
     *count = c->slotTotal;
 
     const korvax::PresenceLayout layout = korvax::modelOf(*c).presence;

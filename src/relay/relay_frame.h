@@ -33,11 +33,18 @@ private:
 
 // Length of sub-unit 0's relay-state frame (payload kept to 16 bits, as sent).
 int32_t frameLength(const SubUnitInfo &s);
+// Exchanges a relay-state frame (the switching frame or the all-open frame
+// of a clear) under the chassis's lock when `lock` is set, and judges the
+// reply: the exchange's failure; a reply without its acknowledgement byte
+// (-10005); the refusal of a chassis in local control (-10040: byte 0 is
+// 0xFF on a model that switches only under remote control). Otherwise the
+// reply's byte count: the chassis took the frame.
+int32_t exchangeRelayFrame(ChassisInfo &c, const uint8_t *frame, int32_t length, int32_t lock);
 // Builds and exchanges the frame for a state (count words, may be 0).
 int32_t sendRelayState(ChassisInfo &c, const uint32_t *state, int32_t count, int32_t lock);
-// KORVAX_OpMatrix on a record: switches the sub-unit to the state (under the
-// exchange lock) and, once the instrument accepted it, keeps it as the
-// sub-unit's userState. state may be that userState itself.
+// KORVAX_OpMatrix on a record: switches the sub-unit to the state and, once
+// the instrument accepted it, keeps it as the sub-unit's userState. state
+// may be that userState itself.
 int32_t switchState(ChassisInfo &c, long subUnit, const uint32_t *state, int32_t count);
 
 }  // namespace korvax

@@ -15,6 +15,7 @@
 
 #include "base/qmbase.h"
 #include "connection/VISAconnection.h"
+#include "connection/chassis_lock.h"
 #include "connection/relay_frame_codec.h"
 #include "relay/point_model.h"
 #include "relay/relay_frame.h"
@@ -93,18 +94,19 @@ const WiringCache &wiring() {
     return cache;
 }
 
-int32_t exchangeFrame(ChassisInfo &c, const uint8_t *frame, int32_t length, int32_t lock) {
+}  // namespace
+
+int32_t exchangeRelayFrame(ChassisInfo &c, const uint8_t *frame, int32_t length, int32_t lock) {
     // Byte 0 of the reply is the acknowledgement looked at below.
     const int32_t st = replyHolding(lock ? SendRecvMsgLock(c.vi, frame, length, c.rxBuf)
                                          : SendRecvMsg(c.vi, frame, length, c.rxBuf),
                                     1);
     if (st < 0) return st;
-    // A chassis in local (front-panel) control refuses remote switching.
+    // A chassis in local (front-panel) control refuses remote switching: its
+    // relays stay as they were.
     if (c.rxBuf[0] == 0xFF && modelOf(c).remoteSwitching) return KORVAX_ERR_MODE_CONFLICT;
-    return 0;
+    return st;
 }
-
-}  // namespace
 
 int32_t frameLength(const SubUnitInfo &s) {
     return 4 + static_cast<int32_t>(static_cast<uint16_t>(s.boardCount * s.wordsPerBoard * 2));
@@ -186,7 +188,8 @@ int32_t sendRelayState(ChassisInfo &c, const uint32_t *state, int32_t count, int
     if (limit >= 0 && words.closedRelays() > limit) return KORVAX_ERR_CLOSURE_LIMIT;
     std::array<uint8_t, 4 + 2 * FrameWords::kMaxWords> frame;
     const int32_t length = words.encode(kCmdRelayState, frame.data());
-    return exchangeFrame(c, frame.data(), length, lock);
+    const int32_t sent = exchangeRelayFrame(c, frame.data(), length, lock);
+    return sent < 0 ? sent : 0;
 }
 
 }  // namespace korvax
@@ -250,7 +253,8 @@ int32_t SendRelayStateType0(ChassisInfo *chassis, const uint8_t *flags, uint8_t 
     }
     if (limit >= 0 && total > limit) return KORVAX_ERR_CLOSURE_LIMIT;
     const int32_t length = encodeRelayFrame(request, kCmdRelayState, words, boards, perBoard);
-    return exchangeFrame(c, request, length, lock);
+    const int32_t st = exchangeRelayFrame(c, request, length, lock);
+    return st < 0 ? st : 0;
 }
 
 int32_t OpMatrix(ChassisInfo *chassis, long subUnit, const uint32_t *state, int32_t count,
@@ -277,14 +281,14 @@ int32_t korvax::switchState(ChassisInfo &chassis, long subUnit, const uint32_t *
     uint32_t *kept = c->subUnits[subUnit].userState;
     if (count > 0 && state != kept)
         std::memmove(kept, state, std::min<int32_t>(count, KORVAX_USER_WORDS) * sizeof(uint32_t));
-    // Threads switching different chassis all reach this write after the
-    // exchange lock is gone: make it an atomic store.
+    // Threads switching different chassis all reach this write, each under
+    // its own chassis's lock: make it an atomic store.
     std::atomic_ref<uint8_t>(currentOpSwitch).store(0, std::memory_order_relaxed);
     return 0;
 }
 
 int32_t KORVAX_OpMatrix(uint32_t handle, long subUnit, const uint32_t *state, int32_t count) {
-    ChassisInfo *c = chassisOf(handle);
-    if (c == nullptr) return KORVAX_ERR_HANDLE;
+    const ChassisGuard c(handle);
+    if (!c) return c.status();
     return switchState(*c, subUnit, state, count);
 }

@@ -118,15 +118,15 @@ TEST_F(AttachedBench, ChassisGoneMidSessionFailsTheExchange) {
 TEST_F(AttachedBench, UsbChassisFoundThroughSysfsAndSwitched) {
     const auto chassis = serve(sim::kRQ523, 9600);  // the rate the terminal starts at
     hosttest::TempDir tree;
-    tree.file("sys/devices/usb1/1-4/idVendor", "1ab1\n");
-    tree.file("sys/devices/usb1/1-4/idProduct", "0e11\n");
+    tree.file("sys/devices/usb1/1-4/idVendor", "1234\n");
+    tree.file("sys/devices/usb1/1-4/idProduct", "abcd\n");
     tree.file("sys/devices/usb1/1-4/serial", "RQ523-0001\n");
     tree.file("sys/devices/usb1/1-4/1-4:1.0/bInterfaceNumber", "00\n");
     tree.link("sys/class/usbmisc/usbtmc0/device", tree.path() / "sys/devices/usb1/1-4/1-4:1.0");
     tree.link("dev/usbtmc0", servers[0]->path());
     hosttest::HostRoots roots(tree.path() / "dev", tree.path() / "sys");
 
-    const std::string rsrc = "USB0::0x1AB1::0x0E11::RQ523-0001::INSTR";
+    const std::string rsrc = "USB0::0x1234::0xABCD::RQ523-0001::INSTR";
     ASSERT_EQ(discover(), (std::vector<std::pair<std::string, uint16_t>>{{rsrc, sim::kRQ523}}));
     ASSERT_EQ(KORVAX_Connect(rsrc.c_str(), &handle), 0);
     bringUp();

@@ -12,7 +12,7 @@
 
 #include "KORVAX.h"
 #include "sim/chassis.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 
 namespace e2e {
 

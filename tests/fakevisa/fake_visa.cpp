@@ -289,12 +289,17 @@ VISA_EXPORT ViStatus viRead(ViSession vi, ViBuf buf, ViUInt32 cnt, ViUInt32 *ret
     // A slow instrument: wait outside the lock, so that reads of other
     // sessions go on meanwhile, as on a real VISA.
     int delayMs = 0;
+    std::function<void()> gate;
     {
         std::lock_guard g(s.lock);
         auto it = s.sessions.find(vi);
-        if (it != s.sessions.end()) delayMs = find(it->second.rsrc)->readDelayMs;
+        if (it != s.sessions.end()) {
+            delayMs = find(it->second.rsrc)->readDelayMs;
+            gate = find(it->second.rsrc)->readGate;
+        }
     }
     if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    if (gate) gate();
     std::lock_guard g(s.lock);
     if (retCnt) *retCnt = 0;
     auto it = s.sessions.find(vi);

@@ -36,6 +36,10 @@ struct Resource {
     int failWrites = 0;              // the next n writes fail with VI_ERROR_IO
     int failReads = 0;               // the next n reads fail with VI_ERROR_TMO
     int readDelayMs = 0;             // every read of this resource takes this long
+    // Called before each read of this resource completes, outside the
+    // library's lock (reads of other sessions go on): a test blocks in it to
+    // hold a reply back until it lets it go.
+    std::function<void()> readGate;
     std::vector<uint32_t> refusedBauds;  // rates viSetAttribute refuses
     std::deque<Reply> replies;       // replies to requests, in order
     Responder responder;             // used when replies is empty

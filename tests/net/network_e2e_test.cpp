@@ -11,7 +11,7 @@
 
 #include "KORVAX.h"
 #include "support/sim_server.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 
 namespace {
 

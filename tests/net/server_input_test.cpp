@@ -10,6 +10,7 @@
 
 #include "support/sim_server.h"
 #include "visa/net/oncrpc.h"
+#include "visa/net/vxi11.h"
 #include "visa/net/socket_io.h"
 
 namespace {

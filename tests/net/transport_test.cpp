@@ -9,9 +9,10 @@
 #include <chrono>
 #include <thread>
 
+#include "support/rpc_client.h"
 #include "support/sim_server.h"
 #include "visa/net/socket_io.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 #include "visa/visa.h"
 
 namespace {
@@ -243,6 +244,86 @@ TEST_F(NetworkVisa, Vxi11SessionFeaturesAndAttributes) {
     EXPECT_EQ(std::string(text).rfind("VI_ERROR_TMO", 0), 0u);
     viClose(a);
     viClose(b);
+}
+
+// A device_write the device refuses fails the viWrite itself, which the
+// library reports as a send failure, not as a receive failure of the read
+// after it.
+TEST_F(NetworkVisa, Vxi11WriteTheDeviceRefusesFailsTheWrite) {
+    korvax::testing::SimServer server("[TCPIP0::127.0.0.1::inst0::INSTR]\nmodel = RQ521\n", 1);
+    visa::declareInstrument("TCPIP0::127.0.0.1::inst0::INSTR", server.portmapperPort());
+    const ViSession vi = open("TCPIP0::127.0.0.1::inst0::INSTR");
+    korvax::testing::RpcClient other("127.0.0.1", server.portmapperPort());
+    ASSERT_NE(other.link("inst0", /*lock=*/true), 0u);
+    const Bytes idn = {'*', 'I', 'D', 'N', '?', '\n'};
+    ViUInt32 n = 99;
+    EXPECT_EQ(viWrite(vi, idn.data(), 6, &n), VI_ERROR_RSRC_LOCKED);
+    EXPECT_EQ(n, 0u);
+    viClose(vi);
+}
+
+// viLock with a timeout waits for another client's device lock; while it
+// waits, korvax-sim goes on serving everyone else.
+TEST_F(NetworkVisa, Vxi11LockWaitsForTheHolder) {
+    korvax::testing::SimServer server("[TCPIP0::127.0.0.1::inst0::INSTR]\nmodel = RQ521\n"
+                                      "[TCPIP0::127.0.0.1::inst1::INSTR]\nmodel = RQ523\n",
+                                      2);
+    visa::declareInstrument("TCPIP0::127.0.0.1::inst0::INSTR", server.portmapperPort());
+    const ViSession vi = open("TCPIP0::127.0.0.1::inst0::INSTR");
+    korvax::testing::RpcClient holder("127.0.0.1", server.portmapperPort());
+    const uint32_t held = holder.link("inst0", /*lock=*/true);
+    ASSERT_NE(held, 0u);
+    ViStatus locked = VI_ERROR_SYSTEM_ERROR;
+    std::thread waiter([&] { locked = viLock(vi, VI_EXCLUSIVE_LOCK, 5000, nullptr, nullptr); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    korvax::testing::RpcClient other("127.0.0.1", server.portmapperPort());
+    EXPECT_NE(other.link("inst1"), 0u);
+    net::vxi11::ErrorResp unlocked;
+    ASSERT_TRUE(holder.call(net::vxi11::kDeviceUnlock, net::vxi11::LinkParms{held}, unlocked));
+    EXPECT_EQ(unlocked.error, net::vxi11::kNoError);
+    waiter.join();
+    EXPECT_EQ(locked, VI_SUCCESS);
+    // Now the holder waits in vain, up to its lock timeout.
+    net::vxi11::ErrorResp again;
+    ASSERT_TRUE(holder.call(net::vxi11::kDeviceLock,
+                            net::vxi11::LockParms{held, net::vxi11::kFlagWaitLock, 100}, again));
+    EXPECT_EQ(again.error, net::vxi11::kDeviceLocked);
+    viClose(vi);
+}
+
+// A chassis with a reply delay, served by korvax-sim: its answer is waited
+// for up to the session's timeout and can still be read after a timed-out
+// read; a chassis with drop-after drops the connection once, and the next
+// write gets through on a new one.
+TEST_F(NetworkVisa, DelayedRepliesAndADroppedConnectionOverTheNetwork) {
+    const char *chassis = "model = RQ523\nreply-delay-ms = 300\ndrop-after = 1\n";
+    korvax::testing::SimServer server(std::string("[TCPIP0::127.0.0.1::inst0::INSTR]\n") + chassis +
+                                          "[TCPIP0::127.0.0.1::{raw}::SOCKET]\n" + chassis,
+                                      2);
+    visa::declareInstrument("TCPIP0::127.0.0.1::inst0::INSTR", server.portmapperPort());
+    const std::string names[] = {"TCPIP0::127.0.0.1::inst0::INSTR",
+                                 "TCPIP0::127.0.0.1::" + std::to_string(server.rawPort()) + "::SOCKET"};
+    const Bytes idn = {'*', 'I', 'D', 'N', '?', '\n'};
+    for (const std::string &rsrc : names) {
+        SCOPED_TRACE(rsrc);
+        const ViSession vi = open(rsrc);
+        std::array<ViByte, 400> reply{};
+        ViUInt32 n = 0;
+        ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 50), VI_SUCCESS);
+        ASSERT_EQ(viWrite(vi, idn.data(), 6, &n), VI_SUCCESS);
+        EXPECT_EQ(viRead(vi, reply.data(), 400, &n), VI_ERROR_TMO);
+        ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 3000), VI_SUCCESS);
+        EXPECT_EQ(viRead(vi, reply.data(), 400, &n), VI_SUCCESS);
+        EXPECT_EQ(std::string(reply.begin(), reply.begin() + 3), "QM,");
+        // The second request is dropped with its connection: over VXI-11
+        // the write fails, over a raw socket the read after it.
+        ViStatus st = viWrite(vi, idn.data(), 6, &n);
+        if (st == VI_SUCCESS) st = viRead(vi, reply.data(), 400, &n);
+        EXPECT_EQ(st, VI_ERROR_CONN_LOST);
+        ASSERT_EQ(viWrite(vi, idn.data(), 6, &n), VI_SUCCESS);
+        EXPECT_EQ(viRead(vi, reply.data(), 400, &n), VI_SUCCESS);
+        viClose(vi);
+    }
 }
 
 TEST_F(NetworkVisa, ParseRsrcFillsEveryField) {

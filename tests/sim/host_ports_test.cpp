@@ -3,12 +3,18 @@
 // pseudo-terminals behind a device folder and sysfs tree of the test's own.
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "support/host_support.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 #include "visa/visa.h"
 
 namespace {
@@ -110,8 +116,80 @@ TEST_F(HostPorts, SerialPortsListedAreTheOnesWithHardwareBehindThem) {
         }
     }
     // The table is in listing order: ttyS by number, then ttyUSB, ttyACM.
+    // On-board (ttyS) ports are listed only when asked for, by the
+    // environment or the resource file (the environment's "named" wins), or
+    // when the file names them; USB serial adapters always.
     hosttest::HostRoots roots(tree.path() / "dev", tree.path() / "sys");
-    EXPECT_EQ(findAll(rm, "ASRL?*INSTR"), expected);
+    std::vector<std::string> adapters;
+    std::copy_if(expected.begin(), expected.end(), std::back_inserter(adapters),
+                 [](const std::string &n) { return n.find('/') != std::string::npos; });
+    std::vector<std::string> named = {"ASRL11::INSTR"};
+    named.insert(named.end(), adapters.begin(), adapters.end());
+    struct Scan {
+        const char *env;   // KORVAX_VISA_SERIAL_SCAN; nullptr: not set
+        const char *file;  // the resource file
+        const std::vector<std::string> &listed;
+    };
+    const Scan scans[] = {
+        {nullptr, "", adapters},
+        {"all", "", expected},
+        {nullptr, "serial-scan = all\n", expected},
+        {"named", "serial-scan = all\n", adapters},
+        {nullptr, "[ASRL11::INSTR]\n", named},
+    };
+    tree.file("resources.conf", "");
+    for (const Scan &scan : scans) {
+        SCOPED_TRACE(std::string(scan.env ? scan.env : "-") + " / " + scan.file);
+        tree.file("resources.conf", scan.file);
+        setenv("KORVAX_VISA_RESOURCES", (tree.path() / "resources.conf").c_str(), 1);
+        if (scan.env) setenv("KORVAX_VISA_SERIAL_SCAN", scan.env, 1);
+        visa::clearDeclared();
+        ViSession reading = VI_NULL;
+        ASSERT_EQ(viOpenDefaultRM(&reading), VI_SUCCESS);
+        EXPECT_EQ(findAll(reading, "ASRL?*INSTR"), scan.listed);
+        viClose(reading);
+        unsetenv("KORVAX_VISA_SERIAL_SCAN");
+    }
+    setenv("KORVAX_VISA_RESOURCES", "", 1);
+}
+
+// A restricted search lists exactly the named resources (a declared one as
+// declared, others when their interface needs no declaration) and scans no
+// port: a silent on-board port is not even opened.
+TEST_F(HostPorts, RestrictedSearchListsTheNamedAndTouchesNoPort) {
+    TempDir tree;
+    tree.file("dev/ttyS0", "");  // opened by a scan (and then found to be no terminal)
+    tree.file("sys/class/tty/ttyS0/type", "4\n");
+    tree.link("sys/class/tty/ttyS0/device/subsystem", tree.path() / "sys/bus/pnp");
+    hosttest::HostRoots roots(tree.path() / "dev", tree.path() / "sys");
+    setenv("KORVAX_VISA_SERIAL_SCAN", "all", 1);
+    visa::declareSimulated("TCPIP0::sim::INSTR", sim::Config::forModel(sim::kRQ521));
+    visa::declareInstrument("TCPIP0::10.0.0.9::INSTR");
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, (tree.path() / "dev/ttyS0").c_str(), IN_OPEN), 0);
+    auto opened = [watch] {
+        std::array<char, 4096> events;
+        return ::read(watch, events.data(), events.size()) > 0;
+    };
+    findAll(rm, "?*");
+    ASSERT_TRUE(opened()) << "an unrestricted search scans the port";
+
+    visa::restrictSearch({"TCPIP0::sim::INSTR", "tcpip::192.168.7.7::inst0", "ASRL/dev/ttyUSB9::INSTR",
+                          "GPIB0::3::INSTR", "USB0::0x1234::0x5678::SN1::INSTR", "ASRL1::INSTR"});
+    EXPECT_EQ(findAll(rm, "?*"),
+              (std::vector<std::string>{"TCPIP0::sim::INSTR", "TCPIP0::192.168.7.7::inst0::INSTR",
+                                        "ASRL/dev/ttyUSB9::INSTR", "USB0::0x1234::0x5678::SN1::INSTR",
+                                        "ASRL1::INSTR"}));
+    EXPECT_EQ(findAll(rm, "TCPIP?*"),
+              (std::vector<std::string>{"TCPIP0::sim::INSTR", "TCPIP0::192.168.7.7::inst0::INSTR"}));
+    EXPECT_THROW(visa::restrictSearch({"not a resource"}), std::invalid_argument);
+    visa::restrictSearch({});
+    setenv("KORVAX_VISA_ONLY", " TCPIP0::sim::INSTR ;ASRL3::INSTR;", 1);
+    EXPECT_EQ(findAll(rm, "?*INSTR"), (std::vector<std::string>{"TCPIP0::sim::INSTR", "ASRL3::INSTR"}));
+    unsetenv("KORVAX_VISA_ONLY");
+    unsetenv("KORVAX_VISA_SERIAL_SCAN");
+    EXPECT_FALSE(opened()) << "a restricted search opened the port";
+    ::close(watch);
 }
 
 // ---- serial line settings -----------------------------------------------
@@ -254,10 +332,10 @@ struct UsbCase {
 
 TEST_F(HostPorts, UsbtmcDevicesFoundThroughSysfs) {
     const std::vector<UsbCase> devices = {
-        {"usbtmc0", "1ab1", "0588", "DS1ZA17", "00", true, "USB0::0x1AB1::0x0588::DS1ZA17::INSTR"},
-        {"usbtmc1", "0957", "1755", nullptr, "00", true, nullptr},
-        {"usbtmc2", "0957", "1755", "MY5", "01", true, "USB0::0x0957::0x1755::MY5::1::INSTR"},
-        {"usbtmc3", "0957", "1755", "GONE", "00", false, nullptr},
+        {"usbtmc0", "1234", "5678", "SN0042A", "00", true, "USB0::0x1234::0x5678::SN0042A::INSTR"},
+        {"usbtmc1", "1234", "abcd", nullptr, "00", true, nullptr},
+        {"usbtmc2", "1234", "abcd", "SN7", "01", true, "USB0::0x1234::0xABCD::SN7::1::INSTR"},
+        {"usbtmc3", "1234", "abcd", "GONE", "00", false, nullptr},
     };
     TempDir tree;
     std::vector<std::unique_ptr<Pty>> ptys;
@@ -282,7 +360,7 @@ TEST_F(HostPorts, UsbtmcDevicesFoundThroughSysfs) {
 
     // Vendor and product compare by value, the serial number in any case.
     ViSession vi = VI_NULL;
-    ASSERT_EQ(open("usb::0x1ab1::1416::ds1za17", vi, 200), VI_SUCCESS);
+    ASSERT_EQ(open("usb::0x1234::22136::sn0042a", vi, 200), VI_SUCCESS);
     const Pty &device = *ptys[0];
     EXPECT_EQ(write(vi, "*IDN?\n"), VI_SUCCESS);
     EXPECT_EQ(device.received(), "*IDN?\n");
@@ -300,9 +378,9 @@ TEST_F(HostPorts, UsbtmcDevicesFoundThroughSysfs) {
     viClose(vi);
 
     for (const char *absent :
-         {"USB0::0x1AB1::0x0588::OTHER::INSTR", "USB0::0x0957::0x1755::GONE::INSTR",
-          "USB0::0x0957::0x1755::MY5::INSTR", "USB0::0xZZ::0x0588::DS1ZA17::INSTR",
-          "USB0::0x1AB1::0x0588::INSTR", "USB0::0x1AB1::0x0588::DS1ZA17::0::7::INSTR"}) {
+         {"USB0::0x1234::0x5678::OTHER::INSTR", "USB0::0x1234::0xABCD::GONE::INSTR",
+          "USB0::0x1234::0xABCD::SN7::INSTR", "USB0::0xZZ::0x5678::SN0042A::INSTR",
+          "USB0::0x1234::0x5678::INSTR", "USB0::0x1234::0x5678::SN0042A::0::7::INSTR"}) {
         EXPECT_EQ(open(absent, vi), VI_ERROR_RSRC_NFOUND) << absent;
     }
 }

@@ -204,3 +204,50 @@ TEST(RelayFrames, BitsThatDriveNothingAreReportedStray) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace korvax::sim;
+using simtest::relayFrame;
+
+// The faults a resource file can give a chassis: relay frames refused after
+// the Nth, each model with its own refusal (an RQ521 as in local control,
+// the others with their error report); one connection dropped after the
+// Nth request; a delay before every reply.
+TEST(Faults, FramesRefusedAfterTheNthWithTheModelsRefusal) {
+    for (const uint16_t model : {kRQ521, kRQ523}) {
+        SCOPED_TRACE(modelName(model));
+        Config config = remoteConfig(model);
+        config.refuseFramesAfter = 2;
+        Chassis chassis(config);
+        const Bytes open = relayFrame(chassis.geometry(), {});
+        const Bytes close = relayFrame(chassis.geometry(), {{0, 1, 2}});
+        EXPECT_TRUE(chassis.serve(close).framesApplied);
+        EXPECT_TRUE(chassis.serve(open).framesApplied);
+        const Exchange refused = chassis.serve(close);
+        EXPECT_FALSE(refused.framesApplied);
+        EXPECT_EQ((*refused.reply)[0], 0xFF);
+        EXPECT_EQ(simtest::isErrorReport(*refused.reply), model != kRQ521);
+        EXPECT_TRUE(chassis.closedRelays().empty());
+        EXPECT_EQ(chassis.counters().refusedFrames, 1u);
+    }
+}
+
+TEST(Faults, OneConnectionDroppedAfterTheNthRequestAndEveryReplyDelayed) {
+    Config config = remoteConfig(kRQ523);
+    config.dropAfter = 2;
+    config.replyDelayMs = 7;
+    Chassis chassis(config);
+    const Bytes idn = simtest::text("*IDN?\n");
+    std::vector<bool> hangUps;
+    for (int i = 0; i < 4; ++i) {
+        const Exchange e = chassis.serve(idn);
+        hangUps.push_back(e.hangUp);
+        EXPECT_EQ(e.reply.has_value(), !e.hangUp);
+        EXPECT_EQ(e.delay, std::chrono::milliseconds(e.hangUp ? 0 : 7));
+    }
+    EXPECT_EQ(hangUps, (std::vector<bool>{false, false, true, false}));
+    EXPECT_EQ(chassis.counters().requests, 3u);  // the dropped one was not taken
+}
+
+}  // namespace

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "sim_support.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 #include "visa/visa.h"
 
 namespace {
@@ -45,6 +45,10 @@ const FileCase kFileCases[] = {
      {}, {2}},
     {"unknown model", "[GPIB0::5::INSTR]\nmodel = RQ999\n", {}, {2}},
     {"key before any section", "model = RQ521\n[GPIB0::5::INSTR]\nmodel = RQ521\n", {"GPIB0::5::INSTR"}, {1}},
+    {"settings before the first section: serial-scan only, all or named, once",
+     "serial-scan = all\nserial-scan = named\nserial-scan = some\nbaud = 9600\n"
+     "[GPIB0::5::INSTR]\nmodel = RQ521\n",
+     {"GPIB0::5::INSTR"}, {2, 3, 4}},
     {"line that is neither", "[GPIB0::5::INSTR]\nmodel = RQ521\njust words\n", {}, {3}},
     {"malformed header", "[GPIB0::5::INSTR\nmodel = RQ521\n", {}, {1}},
     {"header that is not a resource string", "[bench one]\nmodel = RQ521\n", {}, {1}},
@@ -106,7 +110,10 @@ TEST(ResourceFile, EveryKeyReachesTheConfiguration) {
         "ip = 192.168.1.77\n"
         "lan-mode = auto\n"
         "gpib = 30\n"
-        "baud = 57600\n");
+        "baud = 57600\n"
+        "reply-delay-ms = 5\n"
+        "refuse-after = 3\n"
+        "drop-after = 0\n");
     ASSERT_TRUE(parsed.problems.empty()) << parsed.problems.front().message;
     ASSERT_EQ(parsed.resources.size(), 1u);
     const sim::Config &c = parsed.resources[0].config;
@@ -136,6 +143,9 @@ TEST(ResourceFile, EveryKeyReachesTheConfiguration) {
     EXPECT_EQ(c.lanMode, 1);
     EXPECT_EQ(c.gpibAddress, 30);
     EXPECT_EQ(c.baudRate, 57600u);
+    EXPECT_EQ(c.replyDelayMs, 5u);
+    EXPECT_EQ(c.refuseFramesAfter, 3u);
+    EXPECT_EQ(c.dropAfter, 0u);
 }
 
 class ResourceFileLocation : public ::testing::Test {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "sim_support.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 #include "visa/visa.h"
 
 namespace {
@@ -465,6 +465,28 @@ TEST_F(Visa, ChassisStateOutlivesSessionsAndManagers) {
     ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
     EXPECT_EQ(chassis->closedCrosspoints(), (std::vector<sim::Crosspoint>{{0, 0, 2, 3}}));
     EXPECT_EQ(visa::declaredResources(), (std::vector<std::string>{"USB0::1::2::3::INSTR"}));
+}
+
+// A slow chassis's answer is waited for up to the session's timeout, and
+// can still be read after a read that timed out; a dropped connection
+// fails the write that brought the request, and the next write gets
+// through.
+TEST_F(Visa, DelayedRepliesAndADroppedConnection) {
+    sim::Config config = sim::Config::forModel(sim::kRQ523);
+    config.replyDelayMs = 200;
+    config.dropAfter = 1;
+    visa::declareSimulated("TCPIP0::slow::INSTR", config);
+    const ViSession vi = open("TCPIP0::slow::INSTR");
+    ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 20), VI_SUCCESS);
+    ASSERT_EQ(send(vi, simtest::text("*IDN?\n")), VI_SUCCESS);
+    ViStatus st = VI_SUCCESS;
+    EXPECT_EQ(readText(vi, &st), "");
+    EXPECT_EQ(st, VI_ERROR_TMO);
+    ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 5000), VI_SUCCESS);
+    EXPECT_EQ(readText(vi, &st).substr(0, 9), "QM,RQ523,");
+    EXPECT_EQ(st, VI_SUCCESS);
+    EXPECT_EQ(send(vi, simtest::text("*IDN?\n")), VI_ERROR_CONN_LOST);
+    EXPECT_EQ(send(vi, simtest::text("*IDN?\n")), VI_SUCCESS);
 }
 
 TEST_F(Visa, DeclarationsAreChecked) {

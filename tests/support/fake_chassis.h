@@ -29,12 +29,9 @@ inline void applyModel(ChassisInfo &c, uint16_t model) {
     c.typeCode = c.deviceType = model;
 }
 
-// Clears the registry and the scripted VISA, then installs one chassis of
-// the given model as record `index`.
-inline FakeChassis installChassis(uint16_t model, int index = 0,
-                                  const std::string &rsrc = "TCPIP0::192.168.1.5::INSTR") {
-    fakevisa::reset();
-    std::memset(globalChassisInfo, 0, sizeof globalChassisInfo);
+// Installs one more chassis of the given model as record `index`, beside
+// those already installed.
+inline FakeChassis addChassis(uint16_t model, int index, const std::string &rsrc) {
     FakeChassis f;
     f.rsrc = rsrc;
     f.res = &fakevisa::add(rsrc);
@@ -54,6 +51,15 @@ inline FakeChassis installChassis(uint16_t model, int index = 0,
     f.rec = &c;
     fakevisa::clearEvents();
     return f;
+}
+
+// Clears the registry and the scripted VISA, then installs one chassis of
+// the given model as record `index`.
+inline FakeChassis installChassis(uint16_t model, int index = 0,
+                                  const std::string &rsrc = "TCPIP0::192.168.1.5::INSTR") {
+    fakevisa::reset();
+    std::memset(globalChassisInfo, 0, sizeof globalChassisInfo);
+    return addChassis(model, index, rsrc);
 }
 
 // One way an exchange can fail, and the status the operation must pass on.

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace korvax::testing {
 
@@ -39,7 +41,11 @@ public:
     // port; the portmapper and raw ports are picked free here. Waits (5 s at
     // most) for `serving` lines. A port taken in the meantime by someone
     // else makes the server fail: it is tried again on other ports.
-    SimServer(const std::string &config, int serving) : serving_(serving) {
+    // `args` go before the file; `maxFiles` (when not 0) limits the
+    // descriptors the server may hold.
+    SimServer(const std::string &config, int serving, std::vector<std::string> args = {},
+              int maxFiles = 0)
+        : serving_(serving), args_(std::move(args)), maxFiles_(maxFiles) {
         char dir[] = "/tmp/korvax-sim-test-XXXXXX";
         if (!::mkdtemp(dir)) throw std::runtime_error("mkdtemp");
         dir_ = dir;
@@ -77,13 +83,21 @@ public:
         const std::string port = std::to_string(portmapperPort_);
         // The lines of an earlier run must not count as this one's.
         std::remove(out.c_str());
+        std::vector<const char *> argv = {program, "--portmapper-port", port.c_str()};
+        for (const auto &a : args_) argv.push_back(a.c_str());
+        argv.push_back(conf.c_str());
+        argv.push_back(nullptr);
         pid_ = ::fork();
         if (pid_ == 0) {
             const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             ::dup2(fd, 1);
             ::dup2(fd, 2);
-            ::execl(program, program, "--portmapper-port", port.c_str(), conf.c_str(),
-                    static_cast<char *>(nullptr));
+            ::close(fd);
+            if (maxFiles_ > 0) {
+                const rlimit limit{static_cast<rlim_t>(maxFiles_), static_cast<rlim_t>(maxFiles_)};
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+            }
+            ::execv(program, const_cast<char *const *>(argv.data()));
             ::_exit(127);
         }
         for (int i = 0; i < 100; ++i) {
@@ -114,6 +128,7 @@ public:
         ::waitpid(pid_, &status_, 0);
         pid_ = -1;
     }
+    pid_t pid() const { return pid_; }
     void pause() { ::kill(pid_, SIGSTOP); }
     void resume() { ::kill(pid_, SIGCONT); }
     bool running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
@@ -138,6 +153,8 @@ private:
     uint16_t portmapperPort_ = 0;
     uint16_t rawPort_ = 0;
     int serving_;
+    std::vector<std::string> args_;
+    int maxFiles_;
     pid_t pid_ = -1;
     int status_ = 0;
 };

@@ -14,7 +14,7 @@
 #include "korvax/switching.hpp"
 #include "sim/chassis.h"
 #include "support/sim_server.h"
-#include "visa/simulation.h"
+#include "visa-sim/simulation.h"
 
 namespace korvax::switching {
 namespace {

@@ -1,11 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "KORVAX.h"
 #include "crosspoints.h"
+#include "diagnosis.h"
 #include "errors.h"
 #include "grid.h"
+#include "state_record.h"
+#include "terminal.h"
 
 using namespace korvax::tools;
 
@@ -134,11 +142,150 @@ TEST(Grid, WideCardsArePagedAndQuietOnesSummarised) {
 
 TEST(ErrorNames, FollowTheHeader) {
     EXPECT_EQ(errorName(0), "KORVAX_OK");
-    EXPECT_EQ(errorName(-10000), "KORVAX_ERR_LOAD_WINSOCK");
     EXPECT_EQ(errorName(-10023), "KORVAX_ERR_HANDLE");
-    EXPECT_EQ(errorName(-10030), "KORVAX_ERR_CLOSURE_LIMIT");
     EXPECT_EQ(errorName(-10053), "KORVAX_ERR_VISA_API");
-    EXPECT_EQ(errorName(-1073807202), "VISA status 0xBFFF009E");
+    EXPECT_EQ(errorName(-1073807202), "KORVAX_ERR_VISA_API");  // a VISA status
+    EXPECT_EQ(visaStatusName(-1073807202), "VI_ERROR_LIBRARY_NFOUND");
+    EXPECT_EQ(visaStatusName(-1073807000), "VISA status 0xBFFF0168");
+}
+
+TEST(ScpiReplies, ErrorTextsAreFailuresAnswersAreNot) {
+    const struct {
+        const char *reply;
+        int32_t code;
+    } cases[] = {
+        {"Relays Operate Success", 0},
+        {"QM,RQ521,12345678,3.08", 0},
+        {"Control Mode : Local", 0},
+        {"GPIB Address:5", 0},
+        {"0000", 0},
+        {"Relay Closure Limit Exceeded", KORVAX_ERR_CLOSURE_LIMIT},
+        {"Local/Remote Control Mode Conflict", KORVAX_ERR_MODE_CONFLICT},
+        {"Invalid GPIB Address, Please check the GPIB address between 1~30", KORVAX_ERR_GPIB_ADDRESS},
+        {"Receive data failed!", KORVAX_ERR_RECEIVE},
+        {"send data failed!", KORVAX_ERR_SEND},
+        {"Error: Invalid crosspoint format", KORVAX_ERR_PARAMETER},
+        {"Error: Crosspoint out of range", KORVAX_ERR_PARAMETER},
+        {"Unknown SCPI Command, Please Refer to the User Manual And Try Again", KORVAX_ERR_PARAMETER},
+        {"Invalid Relays Opearation Parameter", KORVAX_ERR_PARAMETER},
+    };
+    for (const auto &c : cases) EXPECT_EQ(scpiFailure(c.reply), c.code) << c.reply;
+}
+
+TEST(Diagnosis, ClosestNameCatchesSlipsOnly) {
+    const std::vector<std::string> declared = {"TCPIP0::sim-rq521::INSTR", "TCPIP0::sim-rq522::INSTR",
+                                               "ASRL1::INSTR"};
+    const struct {
+        const char *typed;
+        const char *meant;  // null: no suggestion
+    } cases[] = {
+        {"TCPIP0::sim-rq52::INSTR", "TCPIP0::sim-rq521::INSTR"},    // a letter left out
+        {"TCPIP0::sim-rq512::INSTR", "TCPIP0::sim-rq521::INSTR"},   // two swapped
+        {"tcpip0::sim-rq522::instr", "TCPIP0::sim-rq522::INSTR"},   // case only
+        {"ASRL2::INSTR", "ASRL1::INSTR"},
+        {"TCPIP0::sim-rq521::INSTR", "TCPIP0::sim-rq522::INSTR"},   // never itself
+        {"TCPIP0::192.168.1.20::INSTR", nullptr},
+        {"GPIB0::5::INSTR", nullptr},
+    };
+    for (const auto &c : cases) {
+        const auto meant = closestName(c.typed, declared);
+        EXPECT_EQ(meant.value_or("-"), c.meant ? c.meant : "-") << c.typed;
+    }
+}
+
+TEST(ProgressLine, FitsEveryWidth) {
+    for (int width : {200, 80, 40, 24, 12, 6, 1}) {
+        for (uint64_t sent : {0ull, 128ull, 999872ull, 1000000ull}) {
+            const std::string line = ProgressLine::render(sent, 1000000, width);
+            EXPECT_LE(static_cast<int>(line.size()), std::max(width - 1, 1)) << width << " " << line;
+        }
+    }
+    EXPECT_EQ(ProgressLine::render(500, 1000, 40), "[########         ]  50% 500/1000 bytes");
+    EXPECT_EQ(ProgressLine::render(500, 1000, 24), " 50% 500/1000 bytes");
+    EXPECT_EQ(ProgressLine::render(500, 1000, 12), "50%");
+    EXPECT_EQ(ProgressLine::render(500, 0, 40), "500 bytes");
+}
+
+TEST(ProgressLine, DrawsAtMostTenTimesASecondAndAlwaysTheEnd) {
+    ProgressLine line(80);
+    const auto t0 = ProgressLine::Clock::time_point{};
+    int drawn = 0;
+    for (int ms = 0; ms < 1000; ++ms)  // a block acknowledged every millisecond
+        drawn += line.update(static_cast<uint64_t>(ms) * 128, 128000, t0 + std::chrono::milliseconds(ms)).has_value();
+    EXPECT_EQ(drawn, 10);
+    const auto last = line.update(128000, 128000, t0 + std::chrono::milliseconds(1001));
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->substr(0, 2), "\r[");
+    EXPECT_EQ(last->size(), 80u);  // "\r" and 79 columns, blanks over a longer earlier line
+}
+
+// The record is what the next command switches from: nothing in it may
+// reach the state array unchecked, and nothing unreadable may pass for
+// "all open".
+class Record : public ::testing::Test {
+protected:
+    std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                   ("korvax-record-" + std::to_string(getpid()) + "-" +
+                                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    StateRecord record{folder};
+    const RecordLimits rq521{"RQ521", 10, 48};
+    const std::string rsrc = "TCPIP0::bench::INSTR";
+    void SetUp() override { std::filesystem::create_directories(folder); }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+    void write(const std::string &text) { std::ofstream(record.fileOf(rsrc, 0)) << text; }
+};
+
+TEST_F(Record, ReadsWholeRecordsAndRefusesEverythingElse) {
+    const struct {
+        const char *text;
+        std::set<Crosspoint> closed;
+        const char *error;  // null: read
+    } cases[] = {
+        {"# korvax relay record 1\n1!1\n10!48\n# end 2\n", {{1, 1}, {10, 48}}, nullptr},
+        {"# korvax relay record 1\n# end 0\n", {}, nullptr},
+        {"1!1\n2!3\n", {{1, 1}, {2, 3}}, nullptr},  // an earlier korvax's record
+        {"", {}, nullptr},                            // an earlier korvax's record after a clear
+        {"1001!1\n", {}, "line 1: crosspoint 1001!1 is outside the RQ521's 10 switchable rows x 48 columns"},
+        {"999999!999999\n", {}, "crosspoint 999999!999999 is outside"},
+        {"99999999999!1\n", {}, "is not a crosspoint"},
+        {"1!49\n", {}, "crosspoint 1!49 is outside"},
+        {"0!1\n", {}, "crosspoint 0!1 is outside"},
+        {"1!1\nhello\n", {}, "line 2: 'hello' is not a crosspoint"},
+        {"\x7f\x45\x4c\x46\x02", {}, "is not a crosspoint"},
+        {"# korvax relay record 1\n1!1\n", {}, "is cut short"},
+        {"# korvax relay record 1\n1!1\n# end 2\n", {}, "does not count the 1 crosspoints"},
+        {"# korvax relay record 1\n1!1\n# end 1\n2!2\n", {}, "text after the end line"},
+    };
+    for (const auto &c : cases) {
+        write(c.text);
+        try {
+            EXPECT_EQ(record.read(rsrc, 0, rq521), c.closed) << c.text;
+            EXPECT_EQ(c.error, nullptr) << c.text;
+        } catch (const RecordError &e) {
+            ASSERT_NE(c.error, nullptr) << c.text << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find(record.fileOf(rsrc, 0).string()), std::string::npos);
+        }
+    }
+    std::filesystem::remove(record.fileOf(rsrc, 0));
+    EXPECT_TRUE(record.read(rsrc, 0, rq521).empty());  // never recorded
+    std::filesystem::create_directory(record.fileOf(rsrc, 0));
+    EXPECT_THROW(record.read(rsrc, 0, rq521), RecordError);
+}
+
+TEST_F(Record, StagedStateTakesThePlaceOfTheRecordOnlyAtCommit) {
+    const std::set<Crosspoint> first{{1, 1}, {10, 48}}, second{{2, 2}};
+    record.stage(rsrc, 0, first, rq521).commit();
+    {
+        auto staged = record.stage(rsrc, 0, second, rq521);
+        EXPECT_EQ(record.read(rsrc, 0, rq521), first);
+    }  // dropped: the switch failed
+    EXPECT_EQ(record.read(rsrc, 0, rq521), first);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);  // no leftovers
+    record.stage(rsrc, 0, second, rq521).commit();
+    EXPECT_EQ(record.read(rsrc, 0, rq521), second);
+    EXPECT_THROW(record.stage(rsrc, 0, {{11, 1}}, rq521), RecordError);
+    EXPECT_THROW(StateRecord(record.fileOf(rsrc, 0) / "sub").stage(rsrc, 0, first, rq521), RecordError);
 }
 
 }  // namespace

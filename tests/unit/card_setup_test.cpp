@@ -184,6 +184,27 @@ TEST(CardSetup, ClearOfTheCardSubUnitsForgetsTheirStateAndSendsNothing) {
     EXPECT_EQ(KORVAX_OpenSpecifiedCard(f.handle, 0, nullptr), KORVAX_ERR_PARAMETER);
 }
 
+TEST(CardSetup, ClearIsJudgedAsASwitchingFrameAndARefusalKeepsTheStoredState) {
+    const struct {
+        const char *what;
+        uint16_t model;
+        int32_t result;
+    } rows[] = {
+        {"an RQ521 in local control refuses", KORVAX_MODEL_RQ521, KORVAX_ERR_MODE_CONFLICT},
+        {"0xFF in byte 0 means nothing to an RQ522", KORVAX_MODEL_RQ522, 16},
+    };
+    for (const auto &r : rows) {
+        InstrumentState st;
+        st.relayReply[0] = 0xFF;
+        FakeChassis f = withInstrument(r.model, st);
+        int64_t opened = -1;
+        ASSERT_EQ(KORVAX_OpenSpecifiedCard(f.handle, 0, &opened), 0) << r.what;
+        f.rec->subUnits[0].userState[0] = 1;
+        EXPECT_EQ(KORVAX_Clear(f.handle, 0), r.result) << r.what;
+        EXPECT_EQ(f.rec->subUnits[0].userState[0], r.result < 0 ? 1u : 0u) << r.what;
+    }
+}
+
 TEST(CardSetup, InitTakesAnRq521IntoRemoteControlAndClears) {
     struct {
         uint16_t model;

@@ -252,6 +252,26 @@ TEST_F(Discovery, EveryDiscoveryReplacesTheManagerAndForgetsVanishedChassis) {
     }
 }
 
+// The state kept for a chassis is what it was last told; another chassis
+// landing in its record must not inherit it (a SCPI relay command would send
+// it), and the chassis itself keeps it in whatever record it lands.
+TEST_F(Discovery, KeptRelayStateFollowsTheResourceNotTheRecord) {
+    fakevisa::add("TCPIP0::a::INSTR", "QM,RQ521,1,1");
+    fakevisa::add("TCPIP0::b::INSTR", "QM,RQ521,1,1");
+    find();
+    globalChassisInfo[0].subUnits[0].userState[0] = 0xA;
+    globalChassisInfo[1].subUnits[0].userState[0] = 0xB;
+    fakevisa::find("TCPIP0::a::INSTR")->idn = "Other,X,1,1";
+    fakevisa::add("TCPIP0::c::INSTR", "QM,RQ521,1,1");
+    uint32_t count = 0;
+    find(0, &count);
+    ASSERT_EQ(count, 2u);
+    EXPECT_STREQ(globalChassisInfo[0].rsrcName, "TCPIP0::b::INSTR");
+    EXPECT_EQ(globalChassisInfo[0].subUnits[0].userState[0], 0xBu);
+    EXPECT_STREQ(globalChassisInfo[1].rsrcName, "TCPIP0::c::INSTR");
+    EXPECT_EQ(globalChassisInfo[1].subUnits[0].userState[0], 0u);
+}
+
 TEST_F(Discovery, ConnectRunsDiscoveryOnceAndMatchesNamesExactly) {
     fakevisa::add("TCPIP0::a::INSTR", "QM,RQ521,1,1");
     uint32_t handle = 0;

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <vector>
 
+#include "base/records.h"
+#include "fakevisa/fake_visa.h"
 #include "korvax/extensions.h"
 #include "support/open_matrix.h"
 
@@ -97,6 +101,99 @@ TEST(Extensions, ErrorNamesAreTheHeadersEnumerators) {
     EXPECT_STREQ(KORVAX_ErrorName(KORVAX_ERR_VISA_API), "KORVAX_ERR_VISA_API");
     for (int64_t outside : {int64_t{-9999}, int64_t{-10054}, int64_t{1}, INT64_MIN})
         EXPECT_STREQ(KORVAX_ErrorName(outside), "") << outside;
+}
+
+void freshDiscovery() {
+    fakevisa::reset();
+    std::memset(globalChassisInfo, 0, sizeof globalChassisInfo);
+    defaultRM = 0;
+    first_findrsc = 1;
+}
+
+std::vector<KORVAX_ProbeReport> report() {
+    std::vector<KORVAX_ProbeReport> out(KORVAX_GetDiscoveryReport(0, nullptr));
+    for (uint32_t i = 0; i < out.size(); ++i) EXPECT_EQ(KORVAX_GetDiscoveryReport(i, &out[i]), int32_t(out.size()));
+    return out;
+}
+
+// Every way a listed resource can fail to become a chassis, as a user hears
+// of it: which step, what VISA said, what the instrument answered.
+TEST(Extensions, DiscoveryReportSaysWhatHappenedAtEachResource) {
+    freshDiscovery();
+    struct Row {
+        std::string name, idn;
+        std::function<void(fakevisa::Resource &)> setUp;
+        int32_t outcome, status;
+        uint16_t model;
+    };
+    const std::vector<Row> rows = {
+        {"TCPIP0::refused::INSTR", "QM,RQ521,1,1", [](auto &r) { r.openStatus = VI_ERROR_RSRC_NFOUND; },
+         KORVAX_PROBE_OPEN_FAILED, VI_ERROR_RSRC_NFOUND, 0},
+        {"TCPIP0::write::INSTR", "QM,RQ521,1,1", [](auto &r) { r.failWrites = 1; }, KORVAX_PROBE_WRITE_FAILED,
+         VI_ERROR_IO, 0},
+        {"TCPIP0::silent::INSTR", "QM,RQ521,1,1", [](auto &r) { r.failReads = 1; }, KORVAX_PROBE_NO_ANSWER,
+         VI_ERROR_TMO, 0},
+        {"ASRL4::INSTR", "QM,RQ521,1,1", [](auto &r) { r.baud = 4800; }, KORVAX_PROBE_NO_ANSWER, VI_ERROR_TMO, 0},
+        {"TCPIP0::dmm::INSTR", "Other,DMM,1,1", nullptr, KORVAX_PROBE_NOT_OURS, 0, 0},
+        {"TCPIP0::a::INSTR", "QM,RQ523,1,1", nullptr, KORVAX_PROBE_ACCEPTED, 0, KORVAX_MODEL_RQ523},
+        {"TCPIP0::b::INSTR", "QM,RQ523,1,1", nullptr, KORVAX_PROBE_ACCEPTED, 0, KORVAX_MODEL_RQ523},
+        {"TCPIP0::c::INSTR", "QM,RQ523,1,1", nullptr, KORVAX_PROBE_ACCEPTED, 0, KORVAX_MODEL_RQ523},
+        {"TCPIP0::d::INSTR", "QM,RQ523,1,1", nullptr, KORVAX_PROBE_ACCEPTED, 0, KORVAX_MODEL_RQ523},
+        {"TCPIP0::e::INSTR", "QM,RQ521,1,1", nullptr, KORVAX_PROBE_ACCEPTED, 0, KORVAX_MODEL_RQ521},
+        {"TCPIP0::sixth::INSTR", "QM,RQ522,1,1", nullptr, KORVAX_PROBE_BEYOND_LIMIT, 0, KORVAX_MODEL_RQ522},
+    };
+    for (const auto &r : rows) {
+        auto &res = fakevisa::add(r.name, r.idn);
+        if (r.setUp) r.setUp(res);
+    }
+    RsrcEntry entries[KORVAX_MAX_CHASSIS];
+    uint32_t count = 0;
+    ASSERT_EQ(KORVAX_FindRsrc(entries, &count), 0);
+    const auto seen = report();
+    ASSERT_EQ(seen.size(), rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_STREQ(seen[i].resource, rows[i].name.c_str());
+        EXPECT_EQ(seen[i].outcome, rows[i].outcome) << rows[i].name;
+        EXPECT_EQ(seen[i].status, rows[i].status) << rows[i].name;
+        // A resource beyond the limit is reported with its model when its
+        // probe was under way by then (the probes run side by side).
+        if (rows[i].outcome != KORVAX_PROBE_BEYOND_LIMIT || seen[i].model != 0) {
+            EXPECT_EQ(seen[i].model, rows[i].model) << rows[i].name;
+        }
+    }
+    EXPECT_STREQ(seen[4].reply, "Other,DMM,1,1");
+
+    // An unknown model of our maker ends discovery: what follows is not looked at.
+    freshDiscovery();
+    fakevisa::add("TCPIP0::a::INSTR", "QM,RQ521,1,1");
+    fakevisa::add("TCPIP0::b::INSTR", "QM,RQ999,1,1");
+    fakevisa::add("TCPIP0::c::INSTR", "QM,RQ522,1,1");
+    EXPECT_EQ(KORVAX_FindRsrc(entries, &count), KORVAX_ERR_NOT_SUPPORTED);
+    const auto stopped = report();
+    ASSERT_EQ(stopped.size(), 3u);
+    EXPECT_EQ(std::vector<int32_t>({stopped[0].outcome, stopped[1].outcome, stopped[2].outcome}),
+              std::vector<int32_t>({KORVAX_PROBE_ACCEPTED, KORVAX_PROBE_UNKNOWN_MODEL, KORVAX_PROBE_NOT_PROBED}));
+}
+
+TEST(Extensions, TimeoutReachesEverySessionDiscoveryOpensAndOneChassis) {
+    freshDiscovery();
+    fakevisa::add("TCPIP0::a::INSTR", "QM,RQ521,1,1");
+    ASSERT_EQ(KORVAX_SetTimeout(0, 1234), 0);
+    uint32_t handle = 0;
+    ASSERT_EQ(KORVAX_Connect("TCPIP0::a::INSTR", &handle), 0);
+    EXPECT_EQ(KORVAX_SetTimeout(handle, 250), 0);
+    EXPECT_EQ(KORVAX_SetTimeout(handle + 99, 250), KORVAX_ERR_HANDLE);
+    KORVAX_SetTimeout(0, 0);
+    std::vector<ViAttrState> set;
+    for (const auto &e : fakevisa::events())
+        if (e.op == fakevisa::Op::SetAttribute && e.attr == VI_ATTR_TMO_VALUE) set.push_back(e.value);
+    EXPECT_EQ(set, (std::vector<ViAttrState>{1234, 250}));
+}
+
+TEST(Extensions, ModelNames) {
+    EXPECT_STREQ(KORVAX_ModelName(KORVAX_MODEL_RQ520B), "RQ520B");
+    EXPECT_STREQ(KORVAX_ModelName(KORVAX_MODEL_RQ522), "RQ522");
+    EXPECT_STREQ(KORVAX_ModelName(0x0999), "");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -199,6 +200,23 @@ TEST(ScpiApi, SwitchingFailuresBecomeErrorTextAndTheImageKeepsWhatWasApplied) {
     }
 }
 
+TEST(ScpiApi, CloseAllOnAnRq522ClosesTheRowsItsFrameReaches) {
+    for (Via via : kBoth) {
+        FakeChassis f = openMatrix(KORVAX_MODEL_RQ522);
+        EXPECT_EQ(send(f.handle, via, ":CLOS:ALL"), kDone) << name(via);
+        // Rows 1 to 4 of 21 cards of 96 columns: 8064 points, 252 words.
+        std::vector<uint32_t> rows1to4(KORVAX_USER_WORDS, 0);
+        std::fill_n(rows1to4.begin(), 252, UINT32_MAX);
+        EXPECT_EQ(imageCopy(f), rows1to4) << name(via);
+        std::vector<uint8_t> frame;
+        ASSERT_EQ(testsupport::referenceFrame(testsupport::geometryOf(*f.rec), rows1to4.data(), 1008, frame), 0);
+        EXPECT_EQ(fakevisa::writes(f.rsrc), std::vector<Bytes>{frame}) << name(via);
+        // The whole state array from a caller still names rows 5 to 16.
+        const std::vector<uint32_t> allOnes(1008, UINT32_MAX);
+        EXPECT_EQ(KORVAX_OpMatrix(f.handle, 0, allOnes.data(), 1008), KORVAX_ERR_ROW_RANGE);
+    }
+}
+
 TEST(ScpiApi, OpenAllClearsTheImageAndSendsAnAllOpenFrame) {
     for (Via via : kBoth) {
         for (const char *cmd : {":OPEN:ALL", "[:ROUT]:OPEN:ALL", "[:ROUTe]:OPEN:ALL"}) {
@@ -393,6 +411,24 @@ TEST(ScpiApi, SetControlModePassesThroughRemoteAndClearsTheRelays) {
             image(f)[0] = 1;
             EXPECT_EQ(send(f.handle, via, c.command), c.reply) << name(via) << " " << c.what;
             EXPECT_EQ(fakevisa::writes(f.rsrc), c.frames) << name(via) << " " << c.what;
+        }
+    }
+    // Before the cards are identified the clear has nothing to open and
+    // sends nothing; the mode is set all the same.
+    const struct {
+        uint8_t present;
+        std::string command;
+        std::vector<Bytes> frames;
+    } unidentified[] = {
+        {1, ":SYST:CTRL:SET: LOCAL", {kAskMode, kAskMode, kAskMode, {6, 0, 0, 0, 0, 0}}},
+        {0, ":SYST:CTRL:SET: REMOTE", {kAskMode, kAskMode, {6, 0, 0, 0, 1, 0}, kAskMode}},
+    };
+    for (Via via : kBoth) {
+        for (const auto &c : unidentified) {
+            FakeChassis f = installChassis(KORVAX_MODEL_RQ521);
+            f.res->responder = modeKeeping(c.present);
+            EXPECT_EQ(send(f.handle, via, c.command), "Set Control Mode Success") << name(via) << " " << c.command;
+            EXPECT_EQ(fakevisa::writes(f.rsrc), c.frames) << name(via) << " " << c.command;
         }
     }
     // The mode cannot be read: nothing is switched.

@@ -1,6 +1,7 @@
-// The Windows platform layer: the process-wide mutex under two threads, the
-// millisecond sleep and the monotonic clock, and the exchange lock as seen
-// on the bus when two threads switch two chassis at once.
+// The Windows platform layer: the process-wide mutex under two threads and
+// when Windows cannot create it, the millisecond sleep and the monotonic
+// clock, and the chassis locks as seen on the bus when two threads switch
+// two chassis at once.
 #include <windows.h>
 
 #include <map>
@@ -56,6 +57,18 @@ WIN_TEST(MutexSerialisesTwoThreads) {
     CHECK_EQ(overlaps, 0L);
 }
 
+WIN_TEST(MutexThatCannotBeCreatedIsReportedAndCreatedOnTheNextTry) {
+    korvax::platform::Mutex mutex;
+    korvax::platform::setMutexFactory([]() -> void * { return nullptr; });
+    const bool lockedWithoutObject = mutex.lock();
+    const bool guardedWithoutObject = korvax::platform::LockGuard(mutex).owns();
+    korvax::platform::setMutexFactory(nullptr);
+    CHECK(!lockedWithoutObject);
+    CHECK(!guardedWithoutObject);
+    CHECK(mutex.lock());
+    mutex.unlock();
+}
+
 WIN_TEST(SleepWaitsTheMilliseconds) {
     struct Case {
         unsigned ms;
@@ -80,10 +93,10 @@ WIN_TEST(MonotonicClockNeverGoesBack) {
     }
 }
 
-WIN_TEST(RelayFramesOfTwoThreadsNeverInterleave) {
-    // Two RQ521 chassis, each cleared over and over by its own thread. A
-    // relay-state frame written by one thread must be followed by its own
-    // reply before the other thread writes.
+WIN_TEST(ExchangesWithOneChassisNeverInterleave) {
+    // Two RQ521 chassis, each cleared over and over by both threads in turn.
+    // A relay-state frame written to a chassis must be followed by its own
+    // reply before anything else is written to that chassis.
     const std::string names[2] = {"TCPIP0::192.168.1.11::INSTR", "TCPIP0::192.168.1.12::INSTR"};
     fakevisa::reset();
     for (const auto &name : names) {
@@ -114,20 +127,20 @@ WIN_TEST(RelayFramesOfTwoThreadsNeverInterleave) {
     constexpr int kRounds = 60;
     auto body = [&](int i) {
         for (int k = 0; k < kRounds; ++k)
-            if (KORVAX_Clear(handles[i], 0) < 0) ++failures[i];
+            if (KORVAX_Clear(handles[(i + k) % 2], 0) < 0) ++failures[i];
     };
     onTwoThreads(body);
     CHECK_EQ(failures[0] + failures[1], 0);
 
     int frames = 0, interleaved = 0;
-    ViObject pending = 0;
+    std::map<ViObject, bool> awaitingReply;
     for (const auto &e : fakevisa::events()) {
-        if (e.op == fakevisa::Op::Write && !e.bytes.empty() && e.bytes[0] == 19) {
-            if (pending != 0) ++interleaved;
-            pending = e.session;
-            ++frames;
-        } else if (e.op == fakevisa::Op::Read && e.session == pending) {
-            pending = 0;
+        if (e.op == fakevisa::Op::Write) {
+            if (awaitingReply[e.session]) ++interleaved;
+            awaitingReply[e.session] = true;
+            frames += !e.bytes.empty() && e.bytes[0] == 19;
+        } else if (e.op == fakevisa::Op::Read) {
+            awaitingReply[e.session] = false;
         }
     }
     CHECK_EQ(frames, 2 * kRounds);

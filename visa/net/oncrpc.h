@@ -1,6 +1,7 @@
 // ONC RPC on TCP, as instruments speak it: XDR encoding, record marking,
-// and the call and reply headers. The VXI-11 client of the VISA library and
-// the server of korvax-sim share it. Everything that reads from the wire is
+// and the call and reply headers (the messages of VXI-11 and the
+// portmapper are in vxi11.h). The VXI-11 client of the VISA library and the
+// server of korvax-sim share it. Everything that reads from the wire is
 // bounded: a length beyond its limit, a truncated item or a header that is
 // not ONC RPC version 2 makes the reader fail, never read past its input.
 #pragma once
@@ -122,65 +123,5 @@ struct ReplyHeader {
 };
 // Reads a reply header; nullopt when the record is not a reply at all.
 std::optional<ReplyHeader> readReply(XdrReader &in);
-
-// Program, version and procedure numbers of the portmapper and of VXI-11.
-namespace portmap {
-inline constexpr uint32_t kProgram = 100000;
-inline constexpr uint32_t kVersion = 2;
-inline constexpr uint32_t kNull = 0;
-inline constexpr uint32_t kGetPort = 3;
-// rpcbind versions 3 and 4 ask with GETADDR and a universal address.
-inline constexpr uint32_t kGetAddr = 3;
-inline constexpr uint32_t kProtoTcp = 6;
-}  // namespace portmap
-
-namespace vxi11 {
-inline constexpr uint32_t kCoreProgram = 0x0607AF;
-inline constexpr uint32_t kCoreVersion = 1;
-enum Procedure : uint32_t {
-    kCreateLink = 10,
-    kDeviceWrite = 11,
-    kDeviceRead = 12,
-    kDeviceReadStb = 13,
-    kDeviceTrigger = 14,
-    kDeviceClear = 15,
-    kDeviceRemote = 16,
-    kDeviceLocal = 17,
-    kDeviceLock = 18,
-    kDeviceUnlock = 19,
-    kDeviceEnableSrq = 20,
-    kDeviceDoCmd = 22,
-    kDestroyLink = 23,
-    kCreateIntrChan = 25,
-    kDestroyIntrChan = 26,
-};
-// Device_Flags
-inline constexpr uint32_t kFlagWaitLock = 0x01;
-inline constexpr uint32_t kFlagEnd = 0x08;
-inline constexpr uint32_t kFlagTermChrSet = 0x80;
-// Reasons a device_read ended
-inline constexpr uint32_t kReasonRequestCount = 0x01;
-inline constexpr uint32_t kReasonTermChar = 0x02;
-inline constexpr uint32_t kReasonEnd = 0x04;
-// Device_ErrorCode
-enum Error : uint32_t {
-    kNoError = 0,
-    kSyntaxError = 1,
-    kDeviceNotAccessible = 3,
-    kInvalidLinkId = 4,
-    kParameterError = 5,
-    kNotSupported = 8,
-    kOutOfResources = 9,
-    kDeviceLocked = 11,
-    kNoLockHeld = 12,
-    kIoTimeout = 15,
-    kIoError = 17,
-    kAbort = 23,
-};
-// Largest message either side accepts in one record.
-inline constexpr std::size_t kMaxRecord = 256 * 1024;
-inline constexpr std::size_t kMaxData = 128 * 1024;
-inline constexpr std::size_t kMaxDeviceName = 256;
-}  // namespace vxi11
 
 }  // namespace korvax::net

@@ -29,6 +29,11 @@ int Deadline::pollTimeout() const {
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
 }
 
+int Deadline::pollTimeout(int atMost) const {
+    const int left = pollTimeout();
+    return left < 0 ? atMost : std::min(left, atMost);
+}
+
 bool Deadline::passed() const {
     return !infinite_ && Clock::now() >= at_;
 }
@@ -106,22 +111,42 @@ IoResult connectTcp(const std::string &host, uint16_t port, Deadline deadline, U
     return IoResult::Ok;
 }
 
-IoResult sendAll(int fd, std::span<const uint8_t> data, Deadline deadline) {
-    std::size_t sent = 0;
-    while (sent < data.size()) {
-        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+int writeAll(int fd, std::span<const uint8_t> data, Deadline deadline, std::size_t &written) {
+    written = 0;
+    // send() keeps a socket whose peer went from raising SIGPIPE; anything
+    // else takes write().
+    bool socket = true;
+    while (written < data.size()) {
+        const uint8_t *from = data.data() + written;
+        const std::size_t left = data.size() - written;
+        ssize_t n = socket ? ::send(fd, from, left, MSG_NOSIGNAL) : ::write(fd, from, left);
+        if (n < 0 && socket && errno == ENOTSOCK) {
+            socket = false;
+            continue;
+        }
         if (n > 0) {
-            sent += static_cast<std::size_t>(n);
+            written += static_cast<std::size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (const IoResult r = waitFor(fd, POLLOUT, deadline); r != IoResult::Ok) return r;
-            continue;
+        if (n == 0) return EIO;  // no progress, and no reason given
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+        pollfd p{fd, POLLOUT, 0};
+        const int r = ::poll(&p, 1, deadline.pollTimeout());
+        if (r < 0 && errno != EINTR) return errno;
+        if (r == 0) return ETIMEDOUT;
+        if (r > 0 && !(p.revents & POLLOUT)) {
+            if (p.revents & POLLNVAL) return EBADF;
+            if (p.revents & (POLLHUP | POLLERR)) return EPIPE;
         }
-        return fromErrno(errno);
     }
-    return IoResult::Ok;
+    return 0;
+}
+
+IoResult sendAll(int fd, std::span<const uint8_t> data, Deadline deadline) {
+    std::size_t written = 0;
+    const int error = writeAll(fd, data, deadline, written);
+    return error == 0 ? IoResult::Ok : fromErrno(error);
 }
 
 IoResult receiveSome(int fd, std::span<uint8_t> buffer, Deadline deadline, std::size_t &got) {

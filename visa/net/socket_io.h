@@ -1,6 +1,6 @@
-// Blocking TCP with a deadline on every step: connect, send and receive
-// each give up when the deadline passes instead of waiting on the kernel's
-// own (minutes-long) timeouts.
+// Blocking I/O with a deadline on every step: connect, send and receive
+// (and writing to any descriptor) each give up when the deadline passes
+// instead of waiting on the kernel's own (minutes-long) timeouts.
 #pragma once
 
 #include <chrono>
@@ -18,6 +18,8 @@ public:
     static Deadline never() { return Deadline(); }
     // For poll(): -1 for never, else the milliseconds left (0 once passed).
     int pollTimeout() const;
+    // The smaller of what is left and `atMost`.
+    int pollTimeout(int atMost) const;
     bool passed() const;
 
 private:
@@ -62,7 +64,13 @@ enum class IoResult {
 // set, so that each message leaves at once rather than waiting for the
 // peer's delayed acknowledgement.
 IoResult connectTcp(const std::string &host, uint16_t port, Deadline deadline, UniqueFd &out);
-// Sends every byte.
+// Writes every byte to a descriptor in non-blocking mode (a socket, a
+// terminal, a device node), waiting in poll() for room. `written` counts
+// what went. Returns 0, or the errno of the failure: ETIMEDOUT when the
+// deadline passed first, EPIPE when the far end hung up. The one write loop
+// of the transports and of korvax-sim's terminals.
+int writeAll(int fd, std::span<const uint8_t> data, Deadline deadline, std::size_t &written);
+// Sends every byte on a socket.
 IoResult sendAll(int fd, std::span<const uint8_t> data, Deadline deadline);
 // Waits for at least one byte and takes what has arrived, up to buffer.size().
 IoResult receiveSome(int fd, std::span<uint8_t> buffer, Deadline deadline, std::size_t &got);
