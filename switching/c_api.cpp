@@ -34,18 +34,6 @@ struct ThreadResult {
 };
 thread_local ThreadResult gResult;
 
-int32_t statusOf(const Error &e) {
-    switch (e.kind()) {
-    case ErrorKind::Refused: return e.code() < 0 ? e.code() : KORVAXSW_REFUSED;
-    case ErrorKind::Chassis: return e.code() < 0 ? e.code() : KORVAXSW_INVALID;
-    case ErrorKind::Topology: return KORVAXSW_TOPOLOGY;
-    case ErrorKind::Record: return KORVAXSW_RECORD;
-    case ErrorKind::NotFound: return KORVAXSW_NOT_FOUND;
-    case ErrorKind::Invalid: return KORVAXSW_INVALID;
-    }
-    return KORVAXSW_INVALID;
-}
-
 // Runs one call: its result (or its failure) becomes the thread's result.
 template <class F>
 int32_t guarded(F &&body) {
@@ -57,7 +45,7 @@ int32_t guarded(F &&body) {
         gResult.error = e.what();
         if (e.kind() == ErrorKind::Refused && e.reason()) gResult.answer = static_cast<int32_t>(*e.reason());
         gResult.text = json{{"error", shapes::error(e)}}.dump();
-        return statusOf(e);
+        return shapes::status(e);
     } catch (const json::exception &e) {
         gResult.error = std::string("malformed JSON: ") + e.what();
     } catch (const std::bad_alloc &) {
@@ -65,7 +53,12 @@ int32_t guarded(F &&body) {
     } catch (const std::exception &e) {
         gResult.error = e.what();
     }
-    gResult.text = json{{"error", {{"kind", "invalid"}, {"message", gResult.error}, {"code", 0}}}}.dump();
+    gResult.text = json{{"error",
+                         {{"code", KORVAXSW_INVALID},
+                          {"name", shapes::statusName(KORVAXSW_INVALID)},
+                          {"message", gResult.error},
+                          {"kind", "invalid"}}}}
+                       .dump();
     return KORVAXSW_INVALID;
 }
 
@@ -275,6 +268,29 @@ int32_t KORVAXSW_SessionInfo(KORVAXSW_Session *session) {
                     {"chassis", s.chassisNames()},
                     {"routes", routes},
                     {"groups", groups}};
+    });
+}
+
+void KORVAXSW_SetDiscoveryHook(KORVAXSW_DiscoveryHook hook, void *context) {
+    if (hook == nullptr) {
+        setDiscoveryHook({});
+        return;
+    }
+    setDiscoveryHook([hook, context](const std::vector<std::string> &resources) {
+        std::string joined;
+        for (const auto &r : resources) joined += (joined.empty() ? "" : ";") + r;
+        return hook(joined.c_str(), context);
+    });
+}
+
+int32_t KORVAXSW_HeldResources(void) {
+    return guarded([] { return json(heldResources()); });
+}
+
+int32_t KORVAXSW_Reattach(void) {
+    return guarded([] {
+        reattach();
+        return json(heldResources());
     });
 }
 

@@ -4,6 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "KORVAX.h"
+#include "korvax/extensions.h"
+#include "korvax/switching.h"
 #include "korvax/switching.hpp"
 
 namespace korvax::switching::shapes {
@@ -88,8 +91,42 @@ inline std::string_view rollbackWord(Rollback r) {
     return "none";
 }
 
+// The status the C interface returns for a failure: the library's own
+// (KORVAX_ERR_* or a VISA status) where the chassis or the library failed or
+// refused, else the engine's KORVAXSW_* status.
+inline int32_t status(const Error &e) {
+    switch (e.kind()) {
+    case ErrorKind::Refused: return e.code() < 0 ? e.code() : KORVAXSW_REFUSED;
+    case ErrorKind::Chassis: return e.code() < 0 ? e.code() : KORVAXSW_INVALID;
+    case ErrorKind::Topology: return KORVAXSW_TOPOLOGY;
+    case ErrorKind::Record: return KORVAXSW_RECORD;
+    case ErrorKind::NotFound: return KORVAXSW_NOT_FOUND;
+    case ErrorKind::Invalid: return KORVAXSW_INVALID;
+    }
+    return KORVAXSW_INVALID;
+}
+
+// A status as the headers spell it: "KORVAXSW_REFUSED",
+// "KORVAX_ERR_CLOSURE_LIMIT"; a VISA status is filed as
+// "KORVAX_ERR_VISA_API", as the library files them.
+inline std::string statusName(int32_t code) {
+    switch (code) {
+    case KORVAXSW_OK: return "KORVAXSW_OK";
+    case KORVAXSW_REFUSED: return "KORVAXSW_REFUSED";
+    case KORVAXSW_NOT_FOUND: return "KORVAXSW_NOT_FOUND";
+    case KORVAXSW_INVALID: return "KORVAXSW_INVALID";
+    case KORVAXSW_TOPOLOGY: return "KORVAXSW_TOPOLOGY";
+    case KORVAXSW_RECORD: return "KORVAXSW_RECORD";
+    default: break;
+    }
+    return KORVAX_ErrorName(code < KORVAX_ERR_VISA_API ? KORVAX_ERR_VISA_API : code);
+}
+
+// {"code", "name", "message", "kind"}, and "reason", "rule" for a refusal
+// by a rule, "rollback" for a transaction whose closing frame failed.
 inline json error(const Error &e) {
-    json j = {{"kind", std::string(kindWord(e.kind()))}, {"message", e.what()}, {"code", e.code()}};
+    const int32_t code = status(e);
+    json j = {{"code", code}, {"name", statusName(code)}, {"message", e.what()}, {"kind", std::string(kindWord(e.kind()))}};
     if (e.reason()) j["reason"] = std::string(answerWord(*e.reason()));
     if (!e.rule().empty()) j["rule"] = e.rule();
     if (e.rollback() != Rollback::None) j["rollback"] = std::string(rollbackWord(e.rollback()));

@@ -48,6 +48,9 @@ public:
     Record &operator=(const Record &) = delete;
 
     const std::string &path() const { return path_; }
+    // A record that lives as long as the process (":memory:"), for chassis
+    // that do too (the command's --sim).
+    bool inMemory() const { return path_ == ":memory:"; }
 
     // Calls inside one write transaction.
     class Writer {

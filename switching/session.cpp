@@ -11,6 +11,7 @@
 
 #include "KORVAX.h"
 #include "core/engine.h"
+#include "core/legacy_state.h"
 #include "library_backend.h"
 #include "record.h"
 
@@ -45,7 +46,12 @@ using detail::MatrixState;
 using detail::SessionState;
 using PlanFn = std::function<core::Plan(const core::State &)>;
 
-Error refusedError(const Verdict &v) { return Error(ErrorKind::Refused, v.message, 0, v.answer, v.rule); }
+// A refusal by the chassis's own closure limit carries the library's code,
+// whether the engine saw it coming or the library refused the frame.
+Error refusedError(const Verdict &v) {
+    const bool chassisLimit = v.answer == Answer::Limit && v.rule.starts_with("chassis closure limit");
+    return Error(ErrorKind::Refused, v.message, chassisLimit ? KORVAX_ERR_CLOSURE_LIMIT : 0, v.answer, v.rule);
+}
 
 core::State toCore(const Record::Snapshot &s) {
     core::State out;
@@ -69,44 +75,21 @@ Path toPublic(const core::Layout &l, const core::PathRecord &p) {
     return {l.name(p.a), l.name(p.b), p.crosspoints, p.route};
 }
 
-std::string fileName(const std::string &resource) {
-    std::string name;
-    for (char c : resource) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return name + ".sub0";
-}
-
-// What the chassis holds when the record has never seen it: the per-resource
+// What the chassis holds when the record has never seen it: the relay-state
 // file the korvax command kept before the record existed (read once, every
-// line checked against the chassis), else what this process's library
-// last had acknowledged.
+// line checked against the chassis), else what this process's library last
+// had acknowledged. `from` says which, for the event log.
 std::set<Crosspoint> adoptedState(MatrixState &m, std::string &from) {
-    const auto folder = std::filesystem::path(m.session->record->path()).parent_path();
-    const auto file = folder / fileName(m.topology->resource);
-    std::error_code ec;
-    if (std::filesystem::exists(file, ec)) {
-        std::ifstream in(file);
-        if (!in) throw Error(ErrorKind::Record, file.string() + ": cannot be read");
-        std::set<Crosspoint> closed;
-        std::string line;
-        int number = 0;
-        while (std::getline(in, line)) {
-            ++number;
-            line.erase(0, line.find_first_not_of(" \t\r"));
-            line.erase(line.find_last_not_of(" \t\r") + 1);
-            if (line.empty()) continue;
-            const auto x = parseCrosspoint(line);
-            if (!x) throw Error(ErrorKind::Record, file.string() + ":" + std::to_string(number) + ": '" + line +
-                                                       "' is not a crosspoint ROW!COLUMN");
-            if (!m.layout->reachable(*x))
-                throw Error(ErrorKind::Record, file.string() + ":" + std::to_string(number) + ": crosspoint " + line +
-                                                   " is outside the chassis (rows 1 to " +
-                                                   std::to_string(m.layout->rows()) + ", columns 1 to " +
-                                                   std::to_string(m.layout->columns()) + ")");
-            closed.insert(*x);
+    const Record &record = *m.session->record;
+    if (!record.inMemory()) {
+        const auto folder = std::filesystem::path(record.path()).parent_path();
+        const auto file = core::legacyStateFile(folder, m.topology->resource);
+        const core::LegacyLimits limits{core::modelName(m.geometry.model), m.geometry.switchableRows,
+                                        m.geometry.columns()};
+        if (auto closed = core::readLegacyState(file, limits)) {
+            from = "adopted from " + file.string();
+            return std::move(*closed);
         }
-        if (in.bad()) throw Error(ErrorKind::Record, file.string() + ": cannot be read");
-        from = "adopted from " + file.string();
-        return closed;
     }
     from = "adopted from this process's library state";
     return core::fromWords(m.backend->storedState(), m.geometry);
@@ -123,31 +106,44 @@ std::set<Crosspoint> unreachable(const MatrixState &m, const std::set<Crosspoint
 
 core::State current(MatrixState &m) {
     const auto snap = m.session->record->read(m.topology->resource);
+    core::State s;
     if (!snap.known) {
         std::string from;
-        core::State s;
         s.closed = adoptedState(m, from);
-        return s;
+    } else {
+        s = toCore(snap);
     }
-    core::State s = toCore(snap);
     for (const Crosspoint &x : unreachable(m, s.closed)) s.closed.erase(x);
     s.paths = core::livePaths(s);
     return s;
 }
 
-core::State loadForWrite(MatrixState &m, Record::Writer &w) {
+// How a transaction takes the state it starts from.
+enum class Start {
+    Believed,  // a file of an earlier korvax that cannot be believed stops it
+    Replaced,  // it opens everything: such a file is set aside (and the state taken as open)
+};
+
+core::State loadForWrite(MatrixState &m, Record::Writer &w, Start start, bool &setAside) {
     const std::string &rsrc = m.topology->resource;
     const auto snap = w.snapshot(rsrc);
+    core::State s;
+    setAside = false;
     if (!snap.known) {
         std::string from;
-        core::State s;
-        s.closed = adoptedState(m, from);
+        try {
+            s.closed = adoptedState(m, from);
+        } catch (const Error &e) {
+            if (start == Start::Believed || e.kind() != ErrorKind::Record) throw;
+            setAside = true;
+            from = std::string("not adopted: ") + e.what();
+        }
         w.adopt(rsrc, m.geometry);
         w.acknowledged(rsrc, {}, s.closed, false);
         w.event({rsrc, "adopt", "", core::listText(s.closed), from});
-        return s;
+    } else {
+        s = toCore(snap);
     }
-    core::State s = toCore(snap);
     if (const auto gone = unreachable(m, s.closed); !gone.empty()) {
         std::set<Crosspoint> kept = s.closed;
         for (const Crosspoint &x : gone) kept.erase(x);
@@ -157,6 +153,16 @@ core::State loadForWrite(MatrixState &m, Record::Writer &w) {
         s.paths = core::livePaths(s);
     }
     return s;
+}
+
+// A failure of the record while a transaction switches: says whether the
+// chassis took frames that the record could not keep.
+[[noreturn]] void recordFailed(const Error &e, const MatrixState &m, size_t sent) {
+    if (sent == 0) throw Error(ErrorKind::Record, std::string(e.what()) + "; nothing was switched");
+    throw Error(ErrorKind::Record,
+                core::cat(e.what(), "; chassis ", m.topology->name, " (", m.topology->resource, ") took ",
+                          std::to_string(sent), " frame(s) the record does not hold: disconnect everything (korvax "
+                          "disconnect --all, or korvax clear) before relying on the record"));
 }
 
 Transaction describe(const MatrixState &m, const core::Plan &p) {
@@ -176,71 +182,83 @@ void settle(const MatrixState &m) {
     if (until > now) std::this_thread::sleep_for(until - now);
 }
 
-Transaction transact(MatrixState &m, const PlanFn &planFn, bool dry) {
+Transaction transact(MatrixState &m, const PlanFn &planFn, bool dry, Start start = Start::Believed) {
     std::lock_guard lock(m.session->mutex);
     if (dry) return describe(m, planFn(current(m)));
     const std::string &rsrc = m.topology->resource;
     Transaction out;
     std::exception_ptr failure;
-    m.session->record->write([&](Record::Writer &w) {
-        failure = nullptr;
-        const core::State before = loadForWrite(m, w);
-        const core::Plan p = planFn(before);
-        out = describe(m, p);
-        if (!p.verdict.possible()) throw refusedError(p.verdict);
-        Record::EventText ev{rsrc, p.what, core::listText(p.opening), core::listText(p.closing), "switched"};
-        std::set<Crosspoint> acknowledged = before.closed;
-        for (size_t i = 0; i < p.frames.size(); ++i) {
-            if (i > 0) settle(m);
-            const int32_t st = m.backend->send(core::toWords(p.frames[i], m.geometry));
-            if (st >= 0) {
-                w.acknowledged(rsrc, acknowledged, p.frames[i]);
-                acknowledged = p.frames[i];
-                m.lastFrame = std::chrono::steady_clock::now();
-                continue;
-            }
-            // The closing frame failed after the openings were switched:
-            // put back the state from before the transaction.
-            Rollback rollback = Rollback::None;
-            if (i > 0) {
-                const int32_t back = m.backend->send(core::toWords(before.closed, m.geometry));
-                m.lastFrame = std::chrono::steady_clock::now();
-                if (back >= 0) {
-                    w.acknowledged(rsrc, acknowledged, before.closed);
-                    acknowledged = before.closed;
-                    rollback = Rollback::Acknowledged;
-                } else {
-                    rollback = Rollback::Failed;
+    size_t sent = 0;
+    try {
+        m.session->record->write([&](Record::Writer &w) {
+            failure = nullptr;
+            sent = 0;
+            bool setAside = false;
+            const core::State before = loadForWrite(m, w, start, setAside);
+            const core::Plan p = planFn(before);
+            out = describe(m, p);
+            if (!p.verdict.possible()) throw refusedError(p.verdict);
+            Record::EventText ev{rsrc, p.what, core::listText(p.opening), core::listText(p.closing), "switched"};
+            std::set<Crosspoint> acknowledged = before.closed;
+            for (size_t i = 0; i < p.frames.size(); ++i) {
+                if (i > 0) settle(m);
+                const int32_t st = m.backend->send(core::toWords(p.frames[i], m.geometry));
+                ++sent;
+                if (st >= 0) {
+                    w.acknowledged(rsrc, acknowledged, p.frames[i]);
+                    acknowledged = p.frames[i];
+                    m.lastFrame = std::chrono::steady_clock::now();
+                    continue;
                 }
+                // The closing frame failed after the openings were switched:
+                // put back the state from before the transaction.
+                Rollback rollback = Rollback::None;
+                if (i > 0) {
+                    const int32_t back = m.backend->send(core::toWords(before.closed, m.geometry));
+                    m.lastFrame = std::chrono::steady_clock::now();
+                    if (back >= 0) {
+                        w.acknowledged(rsrc, acknowledged, before.closed);
+                        acknowledged = before.closed;
+                        rollback = Rollback::Acknowledged;
+                    } else {
+                        rollback = Rollback::Failed;
+                    }
+                }
+                w.setPaths(rsrc, toStored(core::livePaths({acknowledged, before.paths})));
+                const std::string step = i == 0 ? "the first frame" : "the closing frame";
+                std::string text = core::cat("chassis ", m.topology->name, " (", rsrc, "): ", step, " failed: ", statusText(st));
+                if (rollback == Rollback::Acknowledged) text += "; the state from before was sent again and acknowledged";
+                if (rollback == Rollback::Failed)
+                    text += "; sending the state from before failed too: the chassis holds the openings only (" +
+                            (acknowledged.empty() ? std::string("nothing closed") : core::listText(acknowledged)) + ")";
+                ev.outcome = "failed: " + step + ": " + statusText(st) +
+                             (rollback == Rollback::Acknowledged ? "; rolled back"
+                              : rollback == Rollback::Failed     ? "; rollback failed"
+                                                                 : "");
+                if (st == KORVAX_ERR_CLOSURE_LIMIT)
+                    failure = std::make_exception_ptr(Error(ErrorKind::Refused, text, st, Answer::Limit,
+                                                            "chassis closure limit " + std::to_string(m.geometry.closureLimit),
+                                                            rollback));
+                else
+                    failure = std::make_exception_ptr(Error(ErrorKind::Chassis, text, st, std::nullopt, std::string(), rollback));
+                // A state that could not be believed stays unadopted while
+                // nothing it replaces was acknowledged.
+                if (setAside && acknowledged == before.closed) std::rethrow_exception(failure);
+                w.event(ev);
+                return;
             }
-            w.setPaths(rsrc, toStored(core::livePaths({acknowledged, before.paths})));
-            const std::string step = i == 0 ? "the first frame" : "the closing frame";
-            std::string text = core::cat("chassis ", m.topology->name, " (", rsrc, "): ", step, " failed: ", statusText(st));
-            if (rollback == Rollback::Acknowledged) text += "; the state from before was sent again and acknowledged";
-            if (rollback == Rollback::Failed)
-                text += "; sending the state from before failed too: the chassis holds the openings only (" +
-                        (acknowledged.empty() ? std::string("nothing closed") : core::listText(acknowledged)) + ")";
-            ev.outcome = "failed: " + step + ": " + statusText(st) +
-                         (rollback == Rollback::Acknowledged ? "; rolled back"
-                          : rollback == Rollback::Failed     ? "; rollback failed"
-                                                             : "");
-            w.event(ev);
-            if (st == KORVAX_ERR_CLOSURE_LIMIT)
-                failure = std::make_exception_ptr(Error(ErrorKind::Refused, text, st, Answer::Limit,
-                                                        "chassis closure limit " + std::to_string(m.geometry.closureLimit),
-                                                        rollback));
-            else
-                failure = std::make_exception_ptr(Error(ErrorKind::Chassis, text, st, std::nullopt, std::string(), rollback));
-            return;
-        }
-        const auto stored = toStored(p.after.paths);
-        w.setPaths(rsrc, stored);
-        if (!p.frames.empty()) w.event(ev);
-        else if (before.paths != p.after.paths) {
-            ev.outcome = "recorded";
-            w.event(ev);
-        }
-    });
+            const auto stored = toStored(p.after.paths);
+            w.setPaths(rsrc, stored);
+            if (!p.frames.empty()) w.event(ev);
+            else if (before.paths != p.after.paths) {
+                ev.outcome = "recorded";
+                w.event(ev);
+            }
+        });
+    } catch (const Error &e) {
+        if (e.kind() != ErrorKind::Record) throw;
+        recordFailed(e, m, sent);
+    }
     if (failure) std::rethrow_exception(failure);
     return out;
 }
@@ -365,7 +383,9 @@ Transaction Matrix::connect(std::string_view a, std::string_view b) {
 Transaction Matrix::disconnect(std::string_view a, std::string_view b) {
     return transact(*state_, changesPlan(*state_, {Change::disconnect(std::string(a), std::string(b))}), false);
 }
-Transaction Matrix::disconnectAll() { return transact(*state_, changesPlan(*state_, {Change::disconnectAll()}), false); }
+Transaction Matrix::disconnectAll() {
+    return transact(*state_, changesPlan(*state_, {Change::disconnectAll()}), false, Start::Replaced);
+}
 
 Verdict Matrix::canConnect(std::string_view a, std::string_view b) const {
     std::lock_guard lock(state_->session->mutex);
@@ -407,10 +427,61 @@ std::vector<std::string> Matrix::routes() const {
 }
 
 Transaction Matrix::apply(std::span<const Change> changes) {
-    return transact(*state_, changesPlan(*state_, {changes.begin(), changes.end()}), false);
+    const bool all = !changes.empty() && std::all_of(changes.begin(), changes.end(), [](const Change &c) {
+        return c.kind == Change::Kind::DisconnectAll;
+    });
+    return transact(*state_, changesPlan(*state_, {changes.begin(), changes.end()}), false,
+                    all ? Start::Replaced : Start::Believed);
 }
 Transaction Matrix::dryRun(std::span<const Change> changes) const {
     return transact(*state_, changesPlan(*state_, {changes.begin(), changes.end()}), true);
+}
+
+Transaction Matrix::record(const Operation &operation) {
+    MatrixState &m = *state_;
+    std::lock_guard lock(m.session->mutex);
+    if (!operation.run) throw Error(ErrorKind::Invalid, "the operation '" + operation.what + "' has nothing to run");
+    const std::string &rsrc = m.topology->resource;
+    const Start start = operation.opensEverything ? Start::Replaced : Start::Believed;
+    Transaction out;
+    std::exception_ptr failure;
+    size_t sent = 0;
+    try {
+        m.session->record->write([&](Record::Writer &w) {
+            failure = nullptr;
+            sent = 0;
+            bool setAside = false;
+            const core::State before = loadForWrite(m, w, start, setAside);
+            const std::vector<Crosspoint> recorded(before.closed.begin(), before.closed.end());
+            const int32_t st = operation.run(recorded);
+            sent = 1;
+            m.lastFrame = std::chrono::steady_clock::now();
+            if (st < 0) {
+                failure = std::make_exception_ptr(
+                    Error(ErrorKind::Chassis, core::cat("chassis ", m.topology->name, " (", rsrc, "): ", operation.what,
+                                                        " failed: ", statusText(st)),
+                          st));
+                if (setAside) std::rethrow_exception(failure);
+                w.event({rsrc, operation.what, "", "", "failed: " + statusText(st)});
+                out = describe(m, core::planTo(before, before, operation.what));
+                return;
+            }
+            core::State after;
+            after.closed = core::fromWords(m.backend->storedState(), m.geometry);
+            after.paths = before.paths;
+            core::Plan p = core::planTo(before, after, operation.what);
+            p.frames = {p.after.closed};
+            out = describe(m, p);
+            w.acknowledged(rsrc, before.closed, p.after.closed);
+            w.setPaths(rsrc, toStored(p.after.paths));
+            w.event({rsrc, operation.what, core::listText(p.opening), core::listText(p.closing), "switched"});
+        });
+    } catch (const Error &e) {
+        if (e.kind() != ErrorKind::Record) throw;
+        recordFailed(e, m, sent);
+    }
+    if (failure) std::rethrow_exception(failure);
+    return out;
 }
 
 void Matrix::waitForDebounce() const {

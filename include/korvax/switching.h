@@ -12,10 +12,11 @@
  * Calls that produce data (KORVAXSW_CanConnect(), KORVAXSW_Apply(),
  * KORVAXSW_Query(), ...) leave it as JSON text in a result that belongs to
  * the calling thread, read with KORVAXSW_Result() until the thread's next
- * call. A failing call leaves {"error": {"kind": ..., "message": ...,
- * "code": ..., "reason": ..., "rule": ..., "rollback": ...}} there instead,
- * and its message in KORVAXSW_LastError(). The README's section
- * "Switching by name" shows the shapes.
+ * call. A failing call leaves {"error": {"code": ..., "name": ...,
+ * "message": ..., "kind": ..., "reason": ..., "rule": ..., "rollback": ...}}
+ * there instead ("code" is the status the call returned, "name" its name in
+ * this header or KORVAX.h), and its message in KORVAXSW_LastError(). The
+ * README's section "Switching by name" shows the shapes.
  *
  * Handles: calls on one session (and its matrices) are serialised inside;
  * a matrix handle is valid until its session is closed.
@@ -169,6 +170,31 @@ KORVAXSW_API int32_t KORVAXSW_Query(KORVAXSW_Matrix *matrix, const char *what, i
  *  @param session the session.
  *  @return 0 or KORVAXSW_INVALID. */
 KORVAXSW_API int32_t KORVAXSW_SessionInfo(KORVAXSW_Session *session);
+
+/** Makes resources connectable under the program's own discovery rule.
+ *  @param resources the resources a new session needs, ';'-separated.
+ *  @param context   the context given to KORVAXSW_SetDiscoveryHook().
+ *  @return 0, or the library's status when a discovery failed. */
+typedef int32_t (*KORVAXSW_DiscoveryHook)(const char *resources, void *context);
+
+/** Hands the process's discoveries to a program that holds chassis of its own (the Python
+ *  package does). A discovery ends every chassis handle of the one before; the engine runs one
+ *  only when a chassis of a new session was not found before, for it and every chassis its open
+ *  sessions hold, and attaches those again afterwards. With a hook, the engine calls it instead
+ *  with the resources a new session needs; the hook runs any discovery for them, its own
+ *  chassis and those of KORVAXSW_HeldResources(), then calls KORVAXSW_Reattach().
+ *  @param hook    the hook; null restores the engine's own rule.
+ *  @param context passed to the hook. */
+KORVAXSW_API void KORVAXSW_SetDiscoveryHook(KORVAXSW_DiscoveryHook hook, void *context);
+/** The resources the open sessions of this process hold. Result: an array of resource strings.
+ *  @return 0. */
+KORVAXSW_API int32_t KORVAXSW_HeldResources(void);
+/** Attaches every chassis of the open sessions again after a discovery the engine did not run
+ *  (a new handle, the cards identified again; nothing is sent). A chassis the discovery did not
+ *  find refuses frames with KORVAX_ERR_RESOURCE_ABSENT until a later discovery finds it.
+ *  Result: the array of KORVAXSW_HeldResources().
+ *  @return 0. */
+KORVAXSW_API int32_t KORVAXSW_Reattach(void);
 
 /** Copies the calling thread's result text (cut to fit, always terminated).
  *  @param buffer receives the text; may be null when size is 0.

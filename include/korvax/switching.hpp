@@ -30,6 +30,7 @@
 #include <chrono>
 #include <compare>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -164,6 +165,18 @@ struct Change {
     }
 };
 
+/** A call of the library that switches the chassis by other means than the engine's frames
+ *  (KORVAX_Clear, an SCPI relay command through KORVAX_SCPIQuery), for Matrix::record(). */
+struct Operation {
+    std::string what;  ///< for the event log, e.g. "clear" or "scpi :CLOS (@0(1!1))"
+    /** Makes the call. Gets the crosspoints the record holds (so that the library's own image
+     *  of the relays can be brought in line first) and returns the library's status. */
+    std::function<int32_t(std::span<const Crosspoint> recorded)> run;
+    /** The call opens every relay whatever was closed: a relay-state file of an earlier korvax
+     *  that cannot be believed does not stop it (the call puts the chassis right). */
+    bool opensEverything = false;
+};
+
 /** A relay-state frame of a transaction: every crosspoint closed after it. */
 struct Frame {
     std::vector<Crosspoint> closed;
@@ -281,6 +294,23 @@ public:
  *  (KORVAX_VISA_ONLY), KORVAX_Connect, KORVAX_OpenSpecifiedCard for sub-unit 0. */
 KORVAX_SWITCH_API std::shared_ptr<ChassisOpener> libraryOpener();
 
+/** One discovery rule per process. A discovery ends every chassis handle of the one before, so
+ *  the engine runs one only when a chassis of a new session is not among those found, for that
+ *  chassis and every chassis its open sessions hold (KORVAX_VISA_ONLY, unless the program set it),
+ *  and attaches its sessions' chassis again afterwards (a new handle, the cards identified
+ *  again). A program that holds chassis of its own (the Python package) hands the rule to a
+ *  hook instead: the engine calls it with the resources a new session needs, and the hook makes
+ *  them connectable, running any discovery with the program's own chassis and
+ *  heldResources(), then calling reattach(). An empty hook restores the engine's own rule. */
+using DiscoveryHook = std::function<int32_t(const std::vector<std::string> &resources)>;
+KORVAX_SWITCH_API void setDiscoveryHook(DiscoveryHook hook);
+/** The resources the open sessions of this process hold, in the order they were opened. */
+KORVAX_SWITCH_API std::vector<std::string> heldResources();
+/** Attaches every chassis the open sessions hold again, after a discovery the engine did not run.
+ *  A chassis that discovery did not find stays detached, and its next frame is refused
+ *  (KORVAX_ERR_RESOURCE_ABSENT) until a later discovery finds it. */
+KORVAX_SWITCH_API void reattach();
+
 struct SessionOptions {
     std::string record;   ///< SQLite file; empty: switching.sqlite3 in the state folder
     std::string program;  ///< the event log's program; empty: this process's name
@@ -334,6 +364,13 @@ public:
     Transaction apply(std::span<const Change> changes);
     /** What apply() would send, and the rules' answer; sends nothing. */
     Transaction dryRun(std::span<const Change> changes) const;
+    /** Runs an operation that switches the chassis outside the engine's frames, under the
+     *  record's write lock, and records the state the library then holds (Backend::storedState()):
+     *  closures counted, paths through crosspoints it opened forgotten, the event logged. No rule
+     *  is asked. A negative status leaves the record as it was (the library judges each frame:
+     *  a refused one moved no relay) and throws Error (ErrorKind::Chassis) with that code.
+     *  The transaction's frames hold the one state recorded. */
+    Transaction record(const Operation &operation);
 
     /** Waits until the settle time after this process's last frame to the chassis has passed. */
     void waitForDebounce() const;

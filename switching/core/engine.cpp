@@ -7,7 +7,6 @@
 #include "KORVAX.h"
 
 namespace korvax::switching::core {
-namespace {
 
 std::string modelName(uint16_t code) {
     switch (code) {
@@ -20,6 +19,8 @@ std::string modelName(uint16_t code) {
     default: return "chassis";
     }
 }
+
+namespace {
 
 Verdict refusal(Answer answer, std::string rule, std::string message, std::vector<std::string> channels = {}) {
     Verdict v;
@@ -558,12 +559,14 @@ Plan plan(const Layout &layout, const State &before, std::span<const Change> cha
     }
     Plan moved = planTo(before, p.state(), out.what);
     moved.verdict.path = changes.size() == 1 && changes[0].kind == Change::Kind::Connect ? p.lastPath : moved.closing;
-    // Disconnecting everything is how a user puts a chassis of unknown state
-    // right (after a program that bypassed the record): its frame goes out
-    // even when the record says nothing is closed.
-    const bool all = std::any_of(changes.begin(), changes.end(),
-                                 [](const Change &c) { return c.kind == Change::Kind::DisconnectAll; });
-    if (all && moved.frames.empty()) moved.frames.push_back(moved.after.closed);
+    // Disconnecting everything, and switching crosspoints by number, is how
+    // a user puts right a chassis whose relays differ from the record (a
+    // program that bypassed it, a chassis switched off and on): their frame
+    // goes out even when the record says nothing would change.
+    const bool always = std::any_of(changes.begin(), changes.end(), [](const Change &c) {
+        return c.kind == Change::Kind::DisconnectAll || c.kind == Change::Kind::Close || c.kind == Change::Kind::Open;
+    });
+    if (always && moved.frames.empty()) moved.frames.push_back(moved.after.closed);
     return moved;
 }
 

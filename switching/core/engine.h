@@ -22,6 +22,9 @@ struct Channel {
     friend auto operator<=>(const Channel &, const Channel &) = default;
 };
 
+// "RQ521" for a model code of KORVAX.h; "chassis" for another.
+std::string modelName(uint16_t code);
+
 // "R3" / "C17": the name of a channel the topology leaves unnamed, and the
 // form the record stores paths in (independent of any topology).
 std::string numberName(Channel c);

@@ -208,13 +208,14 @@ TEST_F(Sessions, TheCommandsOldStateFileIsAdoptedOnceAndChecked) {
         std::string error;  // empty: adopted
     };
     const std::vector<Case> cases = {
-        {"well-formed", "1!1\n2!3\n", ""},
-        {"a row beyond the chassis", "1!1\n11!1\n", "TCPIP0__bench__INSTR.sub0:2: crosspoint 11!1 is outside"},
-        {"garbage", "1!1\nxyz\n", "TCPIP0__bench__INSTR.sub0:2: 'xyz' is not a crosspoint"},
+        {"as the command last wrote it", "# korvax relay record 1\n1!1\n2!3\n# end 2\n", ""},
+        {"as earlier commands wrote it", "1!1\n2!3\n", ""},
+        {"a row beyond the chassis", "1!1\n11!1\n", "TCPIP0__bench__INSTR.sub0: line 2: crosspoint 11!1 is outside"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(folder_);
+        opener_->wires.clear();
         std::filesystem::create_directories(folder_);
         std::ofstream(folder_ + "/TCPIP0__bench__INSTR.sub0") << c.text;
         Session s = open();
@@ -232,6 +233,13 @@ TEST_F(Sessions, TheCommandsOldStateFileIsAdoptedOnceAndChecked) {
             EXPECT_EQ(e.kind(), ErrorKind::Record);
             EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
         }
+        EXPECT_TRUE(wire("TCPIP0::bench::INSTR").frames.empty());
+        // Disconnecting everything needs no belief in the file: it puts the
+        // chassis right, and the record starts from there.
+        m.disconnectAll();
+        EXPECT_EQ(wire("TCPIP0::bench::INSTR").frames, std::vector<Closed>{Closed{}});
+        m.connect("PSU_POS", "DUT3");
+        EXPECT_EQ(m.closed(), (std::vector<Crosspoint>{{3, 3}}));
     }
 }
 
