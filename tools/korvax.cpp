@@ -960,6 +960,10 @@ int run(int argc, char **argv) {
 
     std::string commands;
     for (auto *c : app.get_subcommands({})) commands += (commands.empty() ? "" : ", ") + c->get_name();
+    commands += "; by channel name: " + switchingCommandNames();
+    app.footer("Switching by channel name, with the rules of a topology file (--topology FILE, else " +
+               switching::Topology::defaultPath() + "): " + switchingCommandNames() +
+               ". 'korvax connect --help' and the like say more.");
     const bool help = std::any_of(argv + 1, argv + argc, [](const char *a) {
         return std::string_view(a) == "--help" || std::string_view(a) == "-h" || std::string_view(a) == "--version";
     });

@@ -30,6 +30,7 @@ struct Usage {
 };
 
 struct Options {
+    std::string during = "command line";  // the subcommand and its words, for failures
     std::string topology, chassis, record;
     bool json = false, dryRun = false;
     std::string a, b;
@@ -126,36 +127,66 @@ std::string topologyFile(const Options &o) {
     return file;
 }
 
-int fail(const Options &o, const Error &e) {
-    std::string name;
-    if (e.code() != 0) name = KORVAX_ErrorName(e.code());
-    std::cerr << "korvax: " << e.what() << "\n";
+// Failures in the command's one shape: text on stderr, and with --json
+// {"error": {"code", "name", "message", "during", "detail", ...}} on stdout;
+// the engine's failures add "kind", and "reason", "rule" and "rollback"
+// where they apply. Exit 1 refused or failed, 2 a wrong command line.
+int report(const Options &o, int exitCode, json error, const std::string &detail) {
+    std::cerr << "korvax: " << error["message"].get<std::string>() << "\n";
+    if (!detail.empty()) std::cerr << "  " << detail << "\n";
     if (o.json) {
-        json j = shapes::error(e);
-        j["name"] = name;
-        std::cout << json{{"error", j}}.dump(2) << "\n";
+        json shaped = {{"code", error["code"]}, {"name", error["name"]}, {"message", error["message"]},
+                       {"during", o.during}, {"detail", detail}};
+        for (const auto &[key, value] : error.items())
+            if (!shaped.contains(key)) shaped[key] = value;
+        std::cout << json{{"error", shaped}}.dump(2) << "\n";
     }
-    return 1;
+    return exitCode;
+}
+
+int usage(const Options &o, const std::string &message) {
+    return report(o, 2,
+                  {{"code", KORVAX_ERR_PARAMETER}, {"name", KORVAX_ErrorName(KORVAX_ERR_PARAMETER)}, {"message", message}},
+                  "run 'korvax --help' for the commands, 'korvax COMMAND --help' for their options");
+}
+
+int fail(const Options &o, const Error &e) {
+    return report(o, e.kind() == ErrorKind::Invalid ? 2 : 1, shapes::error(e), "");
 }
 
 }  // namespace
 
+std::string switchingCommandNames() {
+    std::string out;
+    for (const char *c : kSubcommands) out += (out.empty() ? "" : ", ") + std::string(c);
+    return out + ", show";
+}
+
 bool isSwitchingCommand(int argc, char **argv) {
-    bool topology = false;
-    std::string first;
+    bool topology = false, simulated = false;
+    std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--topology" || a.rfind("--topology=", 0) == 0 || a == "--chassis" || a.rfind("--chassis=", 0) == 0)
             topology = true;
+        if (a == "--sim" || a.rfind("--sim=", 0) == 0) simulated = true;
         if (a == "--topology" || a == "--chassis" || a == "--record" || a == "--sim" || a == "--top" ||
-            a == "--last") {
+            a == "--last" || a == "--timeout" || a == "--card" || a == "--columns" || a == "--subunit") {
             ++i;  // its value
             continue;
         }
-        if (!a.empty() && a[0] != '-' && first.empty()) first = a;
+        if (!a.empty() && a[0] != '-') words.push_back(a);
     }
-    if (std::find(std::begin(kSubcommands), std::end(kSubcommands), first) != std::end(kSubcommands)) return true;
-    return topology && first == "show";
+    if (words.empty()) return false;
+    if (std::find(std::begin(kSubcommands), std::end(kSubcommands), words.front()) != std::end(kSubcommands))
+        return true;
+    if (words.front() != "show") return false;
+    // `show` names a resource for the grid by number; without one, and
+    // without --sim, the topology's chassis is shown by name (the default
+    // topology file when there is one).
+    if (topology) return true;
+    std::error_code ec;
+    return words.size() == 1 && !simulated && std::filesystem::exists(Topology::defaultPath(), ec);
 }
 
 int runSwitchingCommand(int argc, char **argv) {
@@ -189,6 +220,8 @@ int runSwitchingCommand(int argc, char **argv) {
     events->add_option("--last", o.count, "how many (default 20)");
     auto *show = app.add_subcommand("show", "the crosspoints, rows and columns labelled with channel names");
 
+    for (int i = 1; i < argc; ++i)
+        if (std::string_view(argv[i]) == "--json") o.json = true;
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &e) {
@@ -196,9 +229,17 @@ int runSwitchingCommand(int argc, char **argv) {
     } catch (const CLI::CallForAllHelp &e) {
         return app.exit(e);
     } catch (const CLI::ParseError &e) {
-        app.exit(e);
-        return 2;
+        return usage(o, e.what());
     }
+    for (const CLI::App *c : app.get_subcommands())
+        if (c->parsed()) {
+            o.during = c->get_name();
+            for (const std::string &word : {o.a, o.b})
+                if (!word.empty()) o.during += " " + word;
+            if (o.all) o.during += " --all";
+            if (o.off) o.during += " --off";
+            if (o.only) o.during += " --only";
+        }
 
     try {
         if ((connect->parsed() || canConnect->parsed() || (disconnect->parsed() && !o.all)) &&
@@ -336,9 +377,7 @@ int runSwitchingCommand(int argc, char **argv) {
         }
         return 0;
     } catch (const Usage &u) {
-        std::cerr << "korvax: " << u.message << "\n";
-        if (o.json) std::cout << json{{"error", {{"code", 0}, {"name", ""}, {"message", u.message}}}}.dump(2) << "\n";
-        return 2;
+        return usage(o, u.message);
     } catch (const Error &e) {
         return fail(o, e);
     }

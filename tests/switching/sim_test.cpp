@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -110,7 +111,7 @@ int reap(pid_t pid, std::chrono::seconds limit) {
 TEST_F(SimulatedChassis, TwoProcessesSwitchingOneChassisLoseNothing) {
     const std::string worker = program("KORVAX_SWITCH_WORKER", "korvax_switch_worker");
     setenv("KORVAX_SIM", program("KORVAX_SIM", "korvax-sim").c_str(), 1);
-    korvax::testing::SimServer server("[TCPIP0::127.0.0.1::{raw}::SOCKET]\nmodel = RQ521\n", 1);
+    korvax::testing::SimServer server("[TCPIP0::127.0.0.1::{raw}::SOCKET]\nmodel = RQ521\n", 1, {"--log-relays"});
     const std::string resources = folder_ + "/resources.conf";
     std::ofstream(resources) << "[TCPIP0::127.0.0.1::INSTR]\nsocket-port = " << server.rawPort() << "\n";
     const std::string topology = folder_ + "/topology.toml";
@@ -131,13 +132,24 @@ TEST_F(SimulatedChassis, TwoProcessesSwitchingOneChassisLoseNothing) {
     o.record = record;
     Session s(topology, o);
     Matrix &m = s.matrix();
-    EXPECT_EQ(m.closed(), (std::vector<Crosspoint>{{1, 2}, {2, 2}}));
+    EXPECT_EQ(m.closed(), (std::vector<Crosspoint>{{1, 2}, {2, 3}}));
     for (const Wear &w : m.wear()) {
         SCOPED_TRACE(toString(w.crosspoint));
         EXPECT_EQ(w.closures, w.crosspoint.column == 1 ? kRounds / 2 : 1);
     }
     EXPECT_EQ(m.wear().size(), 4u);
     EXPECT_EQ(m.events(10000).size(), 2u * (kRounds + 1) + 1);  // and the adoption
+    // The chassis holds what the record says: the last frame it applied.
+    const std::string logged = "TCPIP0::127.0.0.1::" + std::to_string(server.rawPort()) + "::SOCKET closed: ";
+    const std::string output = server.output();
+    const auto last = output.rfind(logged);
+    ASSERT_NE(last, std::string::npos) << output;
+    std::string relays = output.substr(last + logged.size());
+    relays.resize(relays.find('\n'));
+    std::string held;
+    for (const Crosspoint &x : m.closed()) held += (held.empty() ? "" : " ") + toString(x);
+    EXPECT_EQ(relays, held);
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1 + 2 * (kRounds + 1));  // serving, then every frame
     setenv("KORVAX_VISA_RESOURCES", "", 1);
 }
 
