@@ -24,13 +24,14 @@ import json
 import os
 import sys
 from dataclasses import dataclass, field
-from pathlib import Path
 from typing import Any, Iterable, Iterator, Sequence
 
-from ._library import candidates as _korvax_candidates
-from ._library import library as _korvax_library
+from ._library import load_companion
+from .chassis import _sessions
+from .errors import KorvaxError
 
 _SONAME = "libkorvaxswitch.so.1"
+_KORVAX_ERR_PARAMETER = -10038
 
 
 class Answer(enum.IntEnum):
@@ -56,13 +57,16 @@ class Answer(enum.IntEnum):
 
 class SwitchingError(Exception):
     """A failure of the engine: kind ("refused", "chassis", "topology", "record",
-    "not-found", "invalid"), the library's status (code), and for a refusal the answer
-    (reason) and the rule; rollback says what a failed closing frame left."""
+    "not-found", "invalid"), the status (code: the library's own where the chassis or the
+    library refused, else the engine's, -1 to -5) and its name ("KORVAX_ERR_CLOSURE_LIMIT",
+    "KORVAXSW_REFUSED", ...), and for a refusal the answer (reason) and the rule; rollback
+    says what a failed closing frame left."""
 
     def __init__(self, error: dict[str, Any]) -> None:
         super().__init__(error.get("message", "switching failed"))
         self.kind: str = error.get("kind", "invalid")
         self.code: int = int(error.get("code", 0))
+        self.name: str = error.get("name", "")
         reason = error.get("reason")
         self.reason: Answer | None = Answer.from_word(reason) if reason else None
         self.rule: str = error.get("rule", "")
@@ -84,44 +88,49 @@ class Verdict:
     path: list[str] = field(default_factory=list)
 
 
-def _candidates() -> list[str]:
-    out: list[str] = []
-    explicit = os.environ.get("KORVAX_SWITCH_LIBRARY")
-    if explicit:
-        out.append(explicit)
-    here = Path(__file__).resolve().parent
-    out.append(str(here / _SONAME))
-    # Beside libKORVAX wherever that one is found (a build tree, a prefix).
-    for path in _korvax_candidates():
-        if os.sep in path:
-            out.append(str(Path(path).parent / _SONAME))
-    out.append(_SONAME)
-    return out
-
-
 _loaded: ctypes.CDLL | None = None
+# A failure inside the discovery hook, raised again once the engine's call
+# returns (an exception cannot cross the C interface).
+_hook_failure: list[BaseException] = []
+
+
+class _Engine:
+    """The engine's sessions as the package's discovery rule sees them: chassis the process
+    holds, to be discovered with every other and attached again after each discovery."""
+
+    @staticmethod
+    def held() -> list[str]:
+        return _call("KORVAXSW_HeldResources")
+
+    @staticmethod
+    def reattach() -> None:
+        _call("KORVAXSW_Reattach")
+
+
+_HOOK = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_char_p, ctypes.c_void_p)
+
+
+@_HOOK
+def _discovery_hook(resources: bytes, _context: object) -> int:
+    """The engine needs these resources for a new session: one discovery rule for the process."""
+    try:
+        _sessions.ensure([r for r in resources.decode().split(";") if r])
+        return 0
+    except BaseException as error:  # raised again by _call, not across C
+        _hook_failure.append(error)
+        return error.code if isinstance(error, KorvaxError) else _KORVAX_ERR_PARAMETER
 
 
 def library() -> ctypes.CDLL:
-    """The loaded libkorvaxswitch (loaded on first use, after libKORVAX)."""
+    """The loaded libkorvaxswitch (loaded on first use, after libKORVAX): KORVAX_SWITCH_LIBRARY,
+    beside the libKORVAX loaded, beside the package, then the system's library path. Raises
+    korvax.LibraryNotFound naming every path tried."""
     global _loaded
     if _loaded is None:
-        _korvax_library()
-        tried: list[str] = []
-        for path in _candidates():
-            try:
-                lib = ctypes.CDLL(path)
-            except OSError as error:
-                tried.append(f"  {path}: {error}")
-                continue
-            _declare(lib)
-            _loaded = lib
-            break
-        else:
-            raise OSError(
-                "libkorvaxswitch could not be loaded; set KORVAX_SWITCH_LIBRARY to its path. Tried:\n"
-                + "\n".join(tried)
-            )
+        lib = load_companion(_SONAME, "KORVAX_SWITCH_LIBRARY", _declare)
+        lib.KORVAXSW_SetDiscoveryHook(_discovery_hook, None)
+        _sessions.peers.append(_Engine)
+        _loaded = lib
     return _loaded
 
 
@@ -145,6 +154,9 @@ def _declare(lib: ctypes.CDLL) -> None:
         "KORVAXSW_IsDebounced": (i32, [p]),
         "KORVAXSW_Query": (i32, [p, c, i64]),
         "KORVAXSW_SessionInfo": (i32, [p]),
+        "KORVAXSW_SetDiscoveryHook": (None, [_HOOK, p]),
+        "KORVAXSW_HeldResources": (i32, []),
+        "KORVAXSW_Reattach": (i32, []),
         "KORVAXSW_Result": (i64, [c, u64]),
     }
     for name, (restype, argtypes) in signatures.items():
@@ -165,6 +177,11 @@ def _call(name: str, *args: Any) -> Any:
     buffer = ctypes.create_string_buffer(size + 1)
     lib.KORVAXSW_Result(buffer, size + 1)
     result = json.loads(buffer.value.decode()) if buffer.value else None
+    if _hook_failure:
+        failure = _hook_failure.pop()
+        _hook_failure.clear()
+        if status < 0:
+            raise failure
     if status < 0:
         error = (result or {}).get("error", {"message": f"status {status}"})
         raise (Refused if error.get("kind") == "refused" else SwitchingError)(error)

@@ -54,3 +54,25 @@ def test_routed_block_and_dry_run(session):
         assert {p["route"] for p in matrix.paths} == {"measure_dut1", ""}
     assert matrix.closed == ["3!200"]
     assert matrix.wear(1)[0]["closures"] == 1
+
+
+def test_chassis_and_sessions_in_one_process_share_one_discovery_rule(tmp_path):
+    import korvax
+
+    (tmp_path / "wide.toml").write_text('[chassis.wide]\nresource = "TCPIP0::sim-rq522::INSTR"\n')
+    with korvax.Chassis("TCPIP0::sim-rq523b::INSTR") as held:
+        held.open_card()
+        held.close("1!1")
+        # The session needs a chassis the last discovery did not look for: the
+        # package runs the discovery, for the held chassis too, and attaches it again.
+        with Session(tmp_path / "wide.toml", record=tmp_path / "record.sqlite3") as session:
+            matrix = session.matrix()
+            matrix.disconnect_all()
+            matrix.connect("R1", "C1")
+            with korvax.Chassis("TCPIP0::sim-rq520::INSTR"):  # another discovery, of all three
+                matrix.connect("R2", "C2")  # the session's chassis was attached again
+                held.close("2!2")
+                assert held.closed == {(1, 1), (2, 2)}
+                with korvax.Chassis("TCPIP0::sim-rq522::INSTR") as wide:
+                    wide.open_card()
+                    assert wide.closed == {(1, 1), (2, 2)}
