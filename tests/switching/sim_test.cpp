@@ -72,6 +72,23 @@ columns = { 100 = "PROBE" }
     EXPECT_TRUE(visa::simulated("TCPIP0::sw-rq521::INSTR")->closedCrosspoints().empty());
 }
 
+TEST_F(SimulatedChassis, ASessionThatNeedsADiscoveryKeepsTheOthersAttached) {
+    // A discovery ends every handle of the one before: the engine runs it
+    // for the chassis of every open session, and attaches them again.
+    visa::declareSimulated("TCPIP0::sw-first::INSTR", sim::Config::forModel(sim::kRQ523));
+    Session first = open("[chassis.first]\nresource = \"TCPIP0::sw-first::INSTR\"\n");
+    first.matrix().connect("R1", "C1");
+    visa::declareSimulated("TCPIP0::sw-second::INSTR", sim::Config::forModel(sim::kRQ523));
+    Session second = open("[chassis.second]\nresource = \"TCPIP0::sw-second::INSTR\"\n");
+    EXPECT_EQ(heldResources(), (std::vector<std::string>{"TCPIP0::sw-first::INSTR", "TCPIP0::sw-second::INSTR"}));
+    first.matrix().connect("R2", "C2");
+    second.matrix().connect("R3", "C3");
+    EXPECT_EQ(visa::simulated("TCPIP0::sw-first::INSTR")->closedCrosspoints(),
+              (std::vector<sim::Crosspoint>{{0, 0, 0, 0}, {0, 0, 1, 1}}));
+    EXPECT_EQ(visa::simulated("TCPIP0::sw-second::INSTR")->closedCrosspoints(),
+              (std::vector<sim::Crosspoint>{{0, 0, 2, 2}}));
+}
+
 // A program of the build beside this test (bin/), unless the environment
 // names it.
 std::string program(const char *variable, const char *name) {
