@@ -262,11 +262,13 @@ std::set<Crosspoint> reported(Session &s, int64_t subUnit) {
 // A failure of the switching engine as the command reports it: the
 // library's own code where the chassis or the library refused, else the
 // engine's status (a record that cannot be read or written, ...).
-Failure engineFailure(const switching::Error &e, const std::string &during) {
+// `detail` replaces what the engine's message adds to the library's.
+Failure engineFailure(const switching::Error &e, const std::string &during, const std::string &detail = "") {
     const int32_t code = switching::shapes::status(e);
     const bool library = e.code() < 0;
     const bool explains = e.kind() == switching::ErrorKind::Refused || e.rollback() != switching::Rollback::None;
-    Failure f{1, code, library ? errorMessage(code) : e.what(), during, library && explains ? e.what() : ""};
+    Failure f{1, code, library ? errorMessage(code) : e.what(), during,
+              !detail.empty() ? detail : library && explains ? e.what() : ""};
     if (!library) f.name = switching::shapes::statusName(code);
     return f;
 }
@@ -277,9 +279,7 @@ switching::Session openRecord(const Session &s) {
     try {
         return recordSession(s.rsrc, s.handle, s.geometry, gFreshSimulation);
     } catch (const switching::Error &e) {
-        Failure f = engineFailure(e, "open the relay record of " + s.rsrc);
-        f.detail = "nothing was switched";
-        throw f;
+        throw engineFailure(e, "open the relay record of " + s.rsrc, "nothing was switched");
     }
 }
 
@@ -294,9 +294,9 @@ std::set<Crosspoint> recordedState(switching::Matrix &m, const std::string &rsrc
     try {
         return toTools(m.closed());
     } catch (const switching::Error &e) {
-        Failure f = engineFailure(e, "read the relay state of " + rsrc);
-        f.detail = "the chassis's state is unknown: 'korvax clear' opens every relay and starts the record afresh";
-        throw f;
+        throw engineFailure(e, "read the relay state of " + rsrc,
+                            "the chassis's state is unknown: 'korvax clear' opens every relay and starts the record "
+                            "afresh");
     }
 }
 
