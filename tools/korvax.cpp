@@ -212,7 +212,6 @@ struct Session {
         check(KORVAX_GetGeometry(handle, 0, &geometry), "geometry of " + rsrc);
         return opened;
     }
-
 };
 
 // ---- sub-units and crosspoints --------------------------------------------
@@ -491,7 +490,8 @@ void runSwitch(const Options &o, bool close) {
     switching::Session record = openRecord(s);
     std::vector<switching::Crosspoint> points;
     for (const auto &p : parsed.points) points.push_back({p.row, p.column});
-    const std::vector<switching::Change> change{close ? switching::Change::close(points) : switching::Change::open(points)};
+    const std::vector<switching::Change> change{close ? switching::Change::close(points)
+                                                      : switching::Change::open(points)};
     std::set<Crosspoint> closed;
     try {
         // One frame of every crosspoint closed afterwards, from the record's
@@ -561,7 +561,9 @@ void runScpi(const Options &o) {
         try {
             record.matrix().record(scpi);
         } catch (const switching::Error &e) {
-            if (e.kind() != switching::ErrorKind::Chassis || reply[0] == '\0') throw engineFailure(e, "scpi " + o.command + " on " + s.rsrc);
+            // A reply that is an error text is reported as such below.
+            if (e.kind() != switching::ErrorKind::Chassis || reply[0] == '\0')
+                throw engineFailure(e, "scpi " + o.command + " on " + s.rsrc);
         }
     } else {
         KORVAX_SCPIQuery(s.handle, o.command.c_str(), reply);
