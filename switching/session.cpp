@@ -466,8 +466,13 @@ Transaction Matrix::record(const Operation &operation) {
                 out = describe(m, core::planTo(before, before, operation.what));
                 return;
             }
+            // What the library holds now; a state it cannot give is never
+            // taken for "everything open".
+            const std::vector<uint32_t> words = m.backend->storedState();
+            if (words.empty())
+                throw Error(ErrorKind::Record, "the library's relay state cannot be read after " + operation.what);
             core::State after;
-            after.closed = core::fromWords(m.backend->storedState(), m.geometry);
+            after.closed = core::fromWords(words, m.geometry);
             after.paths = before.paths;
             core::Plan p = core::planTo(before, after, operation.what);
             p.frames = {p.after.closed};
