@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "core/engine.h"
 
@@ -142,7 +143,7 @@ Record::Record(const std::string &path, std::chrono::milliseconds busyTimeout, s
         sqlite3_busy_timeout(db_, static_cast<int>(std::min<int64_t>(busyTimeout.count(), INT32_MAX)));
         // Readers never wait for a writer, and a writer for readers only at
         // a checkpoint: the panel can poll while scripts switch.
-        exec("PRAGMA journal_mode=WAL");
+        walMode(busyTimeout);
         exec("PRAGMA foreign_keys=ON");
         write([&](Writer &) {
             Statement version(*this, "PRAGMA user_version");
@@ -168,6 +169,20 @@ void Record::fail(const std::string &what) const {
     if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
         why = "another process holds it longer than the busy timeout (" + why + ")";
     throw Error(ErrorKind::Record, "record " + path_ + ": " + what + ": " + why);
+}
+
+void Record::walMode(std::chrono::milliseconds busyTimeout) {
+    // Turning a new file into WAL mode needs it alone. Two processes that
+    // open a new record at once each hold the shared lock the other must
+    // wait out, and SQLite answers SQLITE_BUSY at once rather than wait
+    // into a deadlock: try again, for up to the busy timeout.
+    const auto until = std::chrono::steady_clock::now() + busyTimeout;
+    for (int pause = 1;; pause = std::min(pause * 2, 50)) {
+        const int rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) return;
+        if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= until) fail("journal mode");
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    }
 }
 
 void Record::exec(const char *sql) {

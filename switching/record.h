@@ -85,6 +85,7 @@ public:
 private:
     class Statement;
     void exec(const char *sql);
+    void walMode(std::chrono::milliseconds busyTimeout);
     [[noreturn]] void fail(const std::string &what) const;
     Snapshot snapshotLocked(const std::string &resource);
 

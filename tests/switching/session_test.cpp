@@ -1,8 +1,10 @@
 // Sessions against a test double of the chassis: the frames on the wire,
 // failures and rollback, the record shared between sessions, wear.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -240,6 +242,42 @@ TEST_F(Sessions, TheCommandsOldStateFileIsAdoptedOnceAndChecked) {
         EXPECT_EQ(wire("TCPIP0::bench::INSTR").frames, std::vector<Closed>{Closed{}});
         m.connect("PSU_POS", "DUT3");
         EXPECT_EQ(m.closed(), (std::vector<Crosspoint>{{3, 3}}));
+    }
+}
+
+TEST_F(Sessions, ProcessesOpeningANewRecordAtOnceAllGetIt) {
+    // The first opening turns the file into WAL mode, which needs it alone:
+    // the others wait for it instead of failing.
+    for (int round = 0; round < 20; ++round) {
+        const std::string record = folder_ + "/new" + std::to_string(round) + ".sqlite3";
+        std::array<int, 2> start{};
+        ASSERT_EQ(::pipe(start.data()), 0);
+        std::vector<pid_t> children;
+        for (int i = 0; i < 4; ++i) {
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                ::close(start[1]);
+                char go = 0;
+                (void)::read(start[0], &go, 1);  // all at once: when the parent closes its end
+                try {
+                    SessionOptions o;
+                    o.record = record;
+                    o.opener = std::make_shared<FakeOpener>();
+                    Session(Topology::parse(kTopology, "t.toml"), o).matrix("bench").closed();
+                    ::_exit(0);
+                } catch (...) {
+                    ::_exit(1);
+                }
+            }
+            children.push_back(pid);
+        }
+        ::close(start[0]);
+        ::close(start[1]);
+        for (const pid_t pid : children) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+        }
     }
 }
 
