@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Static analysis of our own sources: cppcheck and clang-tidy (checks in
-# .clang-tidy) over src/, sim/, visa/, visa-sim/ and tools/ (those that exist). Any
+# .clang-tidy) over src/, sim/, visa/, visa-sim/, tools/ and switching/ (those that exist). Any
 # finding fails; fix it, or suppress it where it is with the reason
 # (// cppcheck-suppress <id> or // NOLINT(<check>): <reason>).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 dirs=()
-for d in src sim visa visa-sim tools; do [ -d "$d" ] && dirs+=("$d"); done
+for d in src sim visa visa-sim tools switching; do [ -d "$d" ] && dirs+=("$d"); done
 pattern="$PWD/($(IFS='|'; echo "${dirs[*]}"))/"
 
 echo "+ cppcheck ${dirs[*]}"

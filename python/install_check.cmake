@@ -41,9 +41,10 @@ run(${WORK}/venv/bin/python -m pip install --no-index --no-deps --quiet ${wheel}
 get_filename_component(libdir ${LIBRARY} DIRECTORY)
 run(${CMAKE_COMMAND} -E env --unset=KORVAX_LIBRARY LD_LIBRARY_PATH=${libdir} --
     ${WORK}/venv/bin/python -c [[
-import korvax, korvax._library as loader
+import korvax, korvax._library as loader, korvax.switching as switching
 assert 'site-packages' in korvax.__file__, korvax.__file__
 assert loader.library()._name == 'libKORVAX.so.1', loader.library()._name
+assert switching.library()._name.endswith('libkorvaxswitch.so.1'), switching.library()._name
 print(korvax.__file__, korvax.library_version())
 ]])
 run(${CMAKE_COMMAND} -E env KORVAX_LIBRARY=${LIBRARY} KORVAX_TEST_INSTALLED=1

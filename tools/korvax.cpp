@@ -33,7 +33,10 @@
 #include "errors.h"
 #include "grid.h"
 #include "korvax/extensions.h"
-#include "state_record.h"
+#include "korvax/switching.hpp"
+#include "record_front.h"
+#include "switching/json_shapes.h"
+#include "switching_commands.h"
 #include "terminal.h"
 #include "visa-sim/simulation.h"
 
@@ -51,10 +54,11 @@ constexpr uint64_t kMaxFirmwareImage = 16u * 1024u * 1024u;
 // {"error": {...}} on stdout.
 struct Failure {
     int exitCode;          // 1 refused, 2 command line
-    int32_t code;          // a KORVAX_ERR_ code (or a VISA status)
+    int32_t code;          // a KORVAX_ERR_ code (or a VISA status), or the switching engine's KORVAXSW_ status
     std::string message;   // the library's message, or what is wrong with the command line
     std::string during;    // what korvax was doing
     std::string detail;    // what the transport saw, what to do; may be empty
+    std::string name = {};  // the code's name where errorName() does not know it
 };
 
 Failure refused(const std::string &during, int32_t code, std::string detail = "") {
@@ -111,7 +115,7 @@ bool vendorVisa() {
 }
 
 // Set once --sim has declared a chassis in this process: it starts with every
-// relay open and is gone when the process ends, so nothing is recorded for it.
+// relay open and is gone when the process ends, so its record is too.
 bool gFreshSimulation = false;
 
 // Declares the simulated chassis of --sim and returns its resource string.
@@ -208,8 +212,6 @@ struct Session {
         check(KORVAX_GetGeometry(handle, 0, &geometry), "geometry of " + rsrc);
         return opened;
     }
-
-    RecordLimits limits() const { return {model, geometry.switchableRows, geometry.columns}; }
 };
 
 // ---- sub-units and crosspoints --------------------------------------------
@@ -254,52 +256,47 @@ std::set<Crosspoint> reported(Session &s, int64_t subUnit) {
     return closed;
 }
 
-StateRecord stateRecord() { return StateRecord(StateRecord::defaultFolder()); }
+// ---- the relay record -------------------------------------------------------
 
-// What is closed now: the in-process simulated chassis is asked; for any
-// other the record of what korvax last set is read.
-std::set<Crosspoint> closedNow(Session &s, int64_t subUnit) {
-    if (s.simulated && gFreshSimulation) return reported(s, subUnit);
+// A failure of the switching engine as the command reports it: the
+// library's own code where the chassis or the library refused, else the
+// engine's status (a record that cannot be read or written, ...).
+// `detail` replaces what the engine's message adds to the library's.
+Failure engineFailure(const switching::Error &e, const std::string &during, const std::string &detail = "") {
+    const int32_t code = switching::shapes::status(e);
+    const bool library = e.code() < 0;
+    const bool explains = e.kind() == switching::ErrorKind::Refused || e.rollback() != switching::Rollback::None;
+    Failure f{1, code, library ? errorMessage(code) : e.what(), during,
+              !detail.empty() ? detail : library && explains ? e.what() : ""};
+    if (!library) f.name = switching::shapes::statusName(code);
+    return f;
+}
+
+// The engine's session over the chassis the command connected: every
+// relay state korvax reads or records goes through it.
+switching::Session openRecord(const Session &s) {
     try {
-        return stateRecord().read(s.rsrc, subUnit, s.limits());
-    } catch (const RecordError &e) {
-        throw Failure{1, KORVAX_ERR_PARAMETER, e.what(), "read the relay state of " + s.rsrc,
-                      "the chassis's state is unknown: 'korvax clear' opens every relay and starts a new record"};
+        return recordSession(s.rsrc, s.handle, s.geometry, gFreshSimulation);
+    } catch (const switching::Error &e) {
+        throw engineFailure(e, "open the relay record of " + s.rsrc, "nothing was switched");
     }
 }
 
-// Writes the new state beside the record before anything is switched.
-std::optional<StateRecord::Staged> stage(Session &s, int64_t subUnit, const std::set<Crosspoint> &closed) {
-    if (gFreshSimulation) return std::nullopt;
-    try {
-        return stateRecord().stage(s.rsrc, subUnit, closed, s.limits());
-    } catch (const RecordError &e) {
-        throw Failure{1, KORVAX_ERR_PARAMETER, e.what(), "record the relay state of " + s.rsrc, "nothing was switched"};
-    }
+std::set<Crosspoint> toTools(const std::vector<switching::Crosspoint> &xs) {
+    std::set<Crosspoint> out;
+    for (const auto &x : xs) out.insert({x.row, x.column});
+    return out;
 }
 
-void commit(std::optional<StateRecord::Staged> &staged) {
-    if (!staged) return;
+// What is closed now, as the record holds it.
+std::set<Crosspoint> recordedState(switching::Matrix &m, const std::string &rsrc) {
     try {
-        staged->commit();
-    } catch (const RecordError &e) {
-        throw Failure{1, KORVAX_ERR_PARAMETER, e.what(), "record the relay state",
-                      "the chassis did switch: run 'korvax clear' before relying on the record"};
+        return toTools(m.closed());
+    } catch (const switching::Error &e) {
+        throw engineFailure(e, "read the relay state of " + rsrc,
+                            "the chassis's state is unknown: 'korvax clear' opens every relay and starts the record "
+                            "afresh");
     }
-}
-
-std::set<Crosspoint> storedState(Session &s) {
-    std::vector<uint32_t> words(s.geometry.stateWords);
-    check(KORVAX_GetStoredState(s.handle, 0, words.data(), static_cast<int32_t>(words.size())), "stored state");
-    std::set<Crosspoint> closed;
-    const int columns = s.geometry.columns;
-    for (size_t w = 0; w < words.size(); ++w)
-        for (int b = 0; b < 32; ++b)
-            if (words[w] >> b & 1u) {
-                const auto p = static_cast<int>(w * 32 + static_cast<size_t>(b));
-                closed.insert({p / columns + 1, p % columns + 1});
-            }
-    return closed;
 }
 
 // An RQ521 refuses relay frames while its front panel has control.
@@ -312,14 +309,17 @@ bool ensureRemote(Session &s) {
     return true;
 }
 
-void applyState(Session &s, int64_t subUnit, const std::set<Crosspoint> &closed) {
+int32_t sendState(Session &s, int64_t subUnit, const std::set<Crosspoint> &closed) {
     std::vector<uint32_t> words(s.geometry.stateWords, 0);
     for (const auto &p : closed) {
         const uint32_t bit = pointIndex(p, s.geometry.columns);
         words.at(bit / 32) |= 1u << (bit % 32);
     }
-    check(KORVAX_OpMatrix(s.handle, static_cast<long>(subUnit), words.data(), static_cast<int32_t>(words.size())),
-          "switch");
+    return KORVAX_OpMatrix(s.handle, static_cast<long>(subUnit), words.data(), static_cast<int32_t>(words.size()));
+}
+
+void applyState(Session &s, int64_t subUnit, const std::set<Crosspoint> &closed) {
+    check(sendState(s, subUnit, closed), "switch");
 }
 
 json pointsJson(const std::set<Crosspoint> &closed) {
@@ -487,14 +487,20 @@ void runSwitch(const Options &o, bool close) {
         throw usage("crosspoint " + pointText(*bad) + " is beyond the last card fitted (column " +
                     std::to_string(columns) + ")");
     const bool tookRemote = ensureRemote(s);
-    auto closed = closedNow(s, o.subUnit);
-    for (const auto &p : parsed.points) {
-        if (close) closed.insert(p);
-        else closed.erase(p);
+    switching::Session record = openRecord(s);
+    std::vector<switching::Crosspoint> points;
+    for (const auto &p : parsed.points) points.push_back({p.row, p.column});
+    const std::vector<switching::Change> change{close ? switching::Change::close(points)
+                                                      : switching::Change::open(points)};
+    std::set<Crosspoint> closed;
+    try {
+        // One frame of every crosspoint closed afterwards, from the record's
+        // state, recorded once the chassis took it.
+        const auto t = record.matrix().apply(change);
+        closed = toTools(t.frames.back().closed);
+    } catch (const switching::Error &e) {
+        throw engineFailure(e, "switch " + s.rsrc);
     }
-    auto staged = stage(s, o.subUnit, closed);
-    applyState(s, o.subUnit, closed);
-    commit(staged);
     json j = {{"resource", s.rsrc}, {"subunit", o.subUnit}, {"closed", pointsJson(closed)}};
     std::string text = std::string(tookRemote ? "chassis taken into remote control\n" : "") +
                        (close ? "closed " : "opened ") + std::to_string(parsed.points.size()) +
@@ -507,11 +513,16 @@ void runClear(const Options &o) {
     Session s = Session::connect(o);
     requireSubUnit(s, o.subUnit, true);
     s.openCard(o.subUnit);
-    auto staged = stage(s, o.subUnit, {});
+    switching::Session record = openRecord(s);
     // A refused clear (an RQ521 under local control) leaves every relay
-    // where it was: the record keeps them.
-    check(KORVAX_Clear(s.handle, o.subUnit), "clear");
-    commit(staged);
+    // where it was: the record keeps them. A clear needs no belief in what
+    // was closed before: it is the way out of a record that cannot be read.
+    const switching::Operation clear{"clear", [&](auto) { return KORVAX_Clear(s.handle, o.subUnit); }, true};
+    try {
+        record.matrix().record(clear);
+    } catch (const switching::Error &e) {
+        throw engineFailure(e, "clear " + s.rsrc);
+    }
     std::string text = "all relays of sub-unit " + std::to_string(o.subUnit) + " open\n";
     if (o.show) text += renderGrid(layoutOf(s), s.simulated ? reported(s, o.subUnit) : std::set<Crosspoint>{}, fullGrid());
     print(o, json{{"resource", s.rsrc}, {"subunit", o.subUnit}, {"cleared", true}}, text);
@@ -529,21 +540,33 @@ void runScpi(const Options &o) {
     // matrix card still answers the other commands.
     int64_t opened = 0;
     const bool relays = switchesRelays(o.command) && KORVAX_OpenSpecifiedCard(s.handle, 0, &opened) == 0;
+    char reply[512] = {};
     if (relays) {
         if (KORVAX_GetGeometry(s.handle, 0, &s.geometry) < 0) throw refused("geometry of " + s.rsrc, KORVAX_ERR_PARAMETER);
         ensureRemote(s);
-        // The library edits its own image of the relays: start it from what
-        // korvax recorded, so that the command adds to it (the chassis holds
-        // that state already: no relay moves).
-        const auto recorded = closedNow(s, 0);
-        if (!recorded.empty() && !gFreshSimulation) applyState(s, 0, recorded);
-    }
-    char reply[512] = {};
-    KORVAX_SCPIQuery(s.handle, o.command.c_str(), reply);
-    if (relays && !gFreshSimulation) {
-        // What the chassis acknowledged, whatever the reply says.
-        auto staged = stage(s, 0, storedState(s));
-        commit(staged);
+        switching::Session record = openRecord(s);
+        // The library edits its own image of the relays: it starts from
+        // what the record holds, so that the command adds to it (the chassis
+        // holds that state already: no relay moves). What the chassis then
+        // acknowledged is recorded, whatever the reply says.
+        const switching::Operation scpi{"scpi " + o.command, [&](std::span<const switching::Crosspoint> recorded) {
+            if (!recorded.empty()) {
+                std::set<Crosspoint> state;
+                for (const auto &x : recorded) state.insert({x.row, x.column});
+                if (const int32_t st = sendState(s, 0, state); st < 0) return st;
+            }
+            KORVAX_SCPIQuery(s.handle, o.command.c_str(), reply);
+            return scpiFailure(reply);
+        }};
+        try {
+            record.matrix().record(scpi);
+        } catch (const switching::Error &e) {
+            // A reply that is an error text is reported as such below.
+            if (e.kind() != switching::ErrorKind::Chassis || reply[0] == '\0')
+                throw engineFailure(e, "scpi " + o.command + " on " + s.rsrc);
+        }
+    } else {
+        KORVAX_SCPIQuery(s.handle, o.command.c_str(), reply);
     }
     if (const int32_t code = scpiFailure(reply))
         throw Failure{1, code, reply, "scpi " + o.command + " on " + s.rsrc, "the chassis's reply is an error text"};
@@ -562,8 +585,14 @@ void runShow(const Options &o) {
     }
     const KORVAX_Geometry &g = s.geometry;
     if (o.card && (*o.card < 1 || *o.card > g.positions)) throw usage("--card wants 1.." + std::to_string(g.positions));
-    const auto closed = closedNow(s, o.subUnit);
     const bool live = s.simulated && gFreshSimulation;
+    std::set<Crosspoint> closed;
+    if (live) {
+        closed = reported(s, o.subUnit);
+    } else {
+        switching::Session record = openRecord(s);
+        closed = recordedState(record.matrix(), s.rsrc);
+    }
     json j = {{"resource", s.rsrc},
               {"model", s.model},
               {"subunit", o.subUnit},
@@ -843,7 +872,7 @@ int report(const Options &o, const Failure &f) {
     if (o.json)
         std::cout << json{{"error",
                            {{"code", f.code},
-                            {"name", errorName(f.code)},
+                            {"name", f.name.empty() ? errorName(f.code) : f.name},
                             {"message", f.message},
                             {"during", f.during},
                             {"detail", f.detail}}}}
@@ -933,6 +962,10 @@ int run(int argc, char **argv) {
 
     std::string commands;
     for (auto *c : app.get_subcommands({})) commands += (commands.empty() ? "" : ", ") + c->get_name();
+    commands += "; by channel name: " + switchingCommandNames();
+    app.footer("Switching by channel name, with the rules of a topology file (--topology FILE, else " +
+               switching::Topology::defaultPath() + "): " + switchingCommandNames() +
+               ". 'korvax connect --help' and the like say more.");
     const bool help = std::any_of(argv + 1, argv + argc, [](const char *a) {
         return std::string_view(a) == "--help" || std::string_view(a) == "-h" || std::string_view(a) == "--version";
     });
@@ -1004,6 +1037,7 @@ int run(int argc, char **argv) {
 
 int main(int argc, char **argv) {
     try {
+        if (korvax::tools::isSwitchingCommand(argc, argv)) return korvax::tools::runSwitchingCommand(argc, argv);
         return korvax::tools::run(argc, argv);
     } catch (const std::exception &e) {
         std::cerr << "korvax: " << e.what() << "\n";

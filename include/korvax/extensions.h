@@ -92,7 +92,7 @@ KORVAX_API int32_t KORVAX_OnlineUpdateProgress(uint32_t handle, const char *path
                                                KORVAX_UpdateProgress progress, void *context);
 
 /** Name of a status code as this header spells it.
- *  @param code a status.
+ *  @param code a status of the library.
  *  @return e.g. "KORVAX_ERR_HANDLE" for -10023; "KORVAX_OK" for 0; "" for any other code (VISA
  *          statuses included). Never null; static text. */
 KORVAX_API const char *KORVAX_ErrorName(int64_t code);

@@ -10,14 +10,13 @@ _SONAME = "libKORVAX.so.1"
 
 
 class LibraryNotFound(OSError):
-    """libKORVAX could not be loaded from any of the places looked at."""
+    """libKORVAX (or libkorvaxswitch) could not be loaded from any of the places looked at."""
 
-    def __init__(self, tried: list[tuple[str, str]]) -> None:
+    def __init__(self, tried: list[tuple[str, str]], name: str = "libKORVAX",
+                 variable: str = "KORVAX_LIBRARY") -> None:
         self.tried = tried
         lines = "\n".join(f"  {path}: {why}" for path, why in tried)
-        super().__init__(
-            "libKORVAX could not be loaded; set KORVAX_LIBRARY to its path. Tried:\n" + lines
-        )
+        super().__init__(f"{name} could not be loaded; set {variable} to its path. Tried:\n" + lines)
 
 
 def candidates() -> list[str]:
@@ -33,6 +32,41 @@ def candidates() -> list[str]:
     if found and found not in out:
         out.append(found)
     return out
+
+
+def companion(soname: str, variable: str) -> list[str]:
+    """Where a library built with libKORVAX is looked for: the path in `variable`, beside the
+    libKORVAX loaded (they come from one build), beside the package, then the system."""
+    out: list[str] = []
+    explicit = os.environ.get(variable)
+    if explicit:
+        out.append(explicit)
+    places = [Path(__file__).resolve().parent / soname]
+    loaded = library()._name
+    if os.sep in loaded:  # a path, not a name the system's loader looked up
+        places.insert(0, Path(loaded).resolve().parent / soname)
+    for path in [str(p) for p in places] + [soname]:
+        if path not in out:
+            out.append(path)
+    return out
+
+
+def load_companion(soname: str, variable: str, declare) -> ctypes.CDLL:
+    """Loads a library built with libKORVAX (after libKORVAX); raises LibraryNotFound."""
+    tried: list[tuple[str, str]] = []
+    for path in companion(soname, variable):
+        try:
+            lib = ctypes.CDLL(path)
+        except OSError as error:
+            tried.append((path, str(error).split(": ")[-1] or "cannot be loaded"))
+            continue
+        try:
+            declare(lib)
+        except AttributeError as error:
+            tried.append((path, f"not {soname} ({error})"))
+            continue
+        return lib
+    raise LibraryNotFound(tried, soname, variable)
 
 
 class Geometry(ctypes.Structure):
@@ -131,8 +165,10 @@ def builtin_visa() -> ctypes.CDLL:
             f"{os.environ['KORVAX_VISA_LIBRARY']!r}"
         )
     if _visa is None:
-        beside = Path(library()._name).resolve().parent / _VISA_SONAME
-        visa = ctypes.CDLL(str(beside) if beside.exists() else _VISA_SONAME)
+        # The very file libKORVAX loads: the one beside it.
+        loaded = library()._name
+        beside = Path(loaded).resolve().parent / _VISA_SONAME if os.sep in loaded else None
+        visa = ctypes.CDLL(str(beside) if beside and beside.exists() else _VISA_SONAME)
         visa.korvaxvisa_declare.restype = ctypes.c_int
         visa.korvaxvisa_declare.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_size_t]
         _visa = visa

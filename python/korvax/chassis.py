@@ -200,6 +200,10 @@ class _Sessions:
         self.live: weakref.WeakSet[Chassis] = weakref.WeakSet()
         self.generation = 0
         self.warned = False
+        # Others in the process that hold chassis (the switching engine's
+        # sessions): held() lists their resources, reattach() runs after
+        # every discovery.
+        self.peers: list = []
 
     def _restrict(self, names: list[str]) -> None:
         if os.environ.get("KORVAX_VISA_LIBRARY"):
@@ -219,11 +223,12 @@ class _Sessions:
         live = [c for c in list(self.live) if c._lost is None]
         names = None
         if wanted is not None:
-            names = list(dict.fromkeys([c.resource for c in live] + wanted))
+            held = [c.resource for c in live] + [r for peer in self.peers for r in peer.held()]
+            names = list(dict.fromkeys(held + wanted))
             if len(names) > MAX_CHASSIS:
                 raise ValueError(
                     f"a process holds at most {MAX_CHASSIS} chassis at once (a discovery keeps five); "
-                    f"already holding {', '.join(c.resource for c in live)}"
+                    f"already holding {', '.join(dict.fromkeys(held))}"
                 )
         timeouts = [c._timeout for c in live if c._timeout] + ([timeout] if timeout else [])
         library().KORVAX_SetTimeout(0, max(timeouts, default=0))
@@ -245,11 +250,24 @@ class _Sessions:
         self.generation += 1
         for chassis, snapshot in kept.items():
             chassis._reattach(snapshot)
+        for peer in self.peers:
+            peer.reattach()
         check(status, "find")
         return [
             Found(entries[i].rsrcName.decode(errors="replace"), entries[i].typeCode)
             for i in range(min(count.value, MAX_CHASSIS))
         ]
+
+
+    def ensure(self, resources: list[str]) -> None:
+        """Makes `resources` connectable: a discovery (by the rule above) unless this process
+        ran one that found them all."""
+        lib = library()
+        if self.generation > 0:
+            handle = ctypes.c_uint32(0)
+            if all(lib.KORVAX_Connect(r.encode(), ctypes.byref(handle)) != _RESOURCE_ABSENT for r in resources):
+                return
+        self.discover(resources)
 
 
 _sessions = _Sessions()

@@ -42,9 +42,11 @@ done <<TABLE
 runtime MUST lib/(.*/)?libKORVAX\.so\.1
 runtime MUST lib/(.*/)?libkorvaxvisa\.so\.1
 runtime MUST lib/(.*/)?libkorvaxsim\.so\.1
+runtime MUST lib/(.*/)?libkorvaxswitch\.so\.1
 runtime NOT  lib/(.*/)?lib[^/]*\.so|include/.*|bin/.*
 dev     MUST include/KORVAX\.h
 dev     MUST include/korvax/extensions\.h
+dev     MUST include/korvax/switching\.hpp
 dev     MUST lib/(.*/)?libKORVAX\.so
 dev     MUST lib/(.*/)?cmake/KORVAX/KORVAXConfig\.cmake
 dev     MUST lib/(.*/)?pkgconfig/KORVAX\.pc

@@ -12,7 +12,6 @@
 #include "diagnosis.h"
 #include "errors.h"
 #include "grid.h"
-#include "state_record.h"
 #include "terminal.h"
 
 using namespace korvax::tools;
@@ -222,70 +221,4 @@ TEST(ProgressLine, DrawsAtMostTenTimesASecondAndAlwaysTheEnd) {
 // The record is what the next command switches from: nothing in it may
 // reach the state array unchecked, and nothing unreadable may pass for
 // "all open".
-class Record : public ::testing::Test {
-protected:
-    std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                   ("korvax-record-" + std::to_string(getpid()) + "-" +
-                                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    StateRecord record{folder};
-    const RecordLimits rq521{"RQ521", 10, 48};
-    const std::string rsrc = "TCPIP0::bench::INSTR";
-    void SetUp() override { std::filesystem::create_directories(folder); }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-    void write(const std::string &text) { std::ofstream(record.fileOf(rsrc, 0)) << text; }
-};
-
-TEST_F(Record, ReadsWholeRecordsAndRefusesEverythingElse) {
-    const struct {
-        const char *text;
-        std::set<Crosspoint> closed;
-        const char *error;  // null: read
-    } cases[] = {
-        {"# korvax relay record 1\n1!1\n10!48\n# end 2\n", {{1, 1}, {10, 48}}, nullptr},
-        {"# korvax relay record 1\n# end 0\n", {}, nullptr},
-        {"1!1\n2!3\n", {{1, 1}, {2, 3}}, nullptr},  // an earlier korvax's record
-        {"", {}, nullptr},                            // an earlier korvax's record after a clear
-        {"1001!1\n", {}, "line 1: crosspoint 1001!1 is outside the RQ521's 10 switchable rows x 48 columns"},
-        {"999999!999999\n", {}, "crosspoint 999999!999999 is outside"},
-        {"99999999999!1\n", {}, "is not a crosspoint"},
-        {"1!49\n", {}, "crosspoint 1!49 is outside"},
-        {"0!1\n", {}, "crosspoint 0!1 is outside"},
-        {"1!1\nhello\n", {}, "line 2: 'hello' is not a crosspoint"},
-        {"\x7f\x45\x4c\x46\x02", {}, "is not a crosspoint"},
-        {"# korvax relay record 1\n1!1\n", {}, "is cut short"},
-        {"# korvax relay record 1\n1!1\n# end 2\n", {}, "does not count the 1 crosspoints"},
-        {"# korvax relay record 1\n1!1\n# end 1\n2!2\n", {}, "text after the end line"},
-    };
-    for (const auto &c : cases) {
-        write(c.text);
-        try {
-            EXPECT_EQ(record.read(rsrc, 0, rq521), c.closed) << c.text;
-            EXPECT_EQ(c.error, nullptr) << c.text;
-        } catch (const RecordError &e) {
-            ASSERT_NE(c.error, nullptr) << c.text << ": " << e.what();
-            EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
-            EXPECT_NE(std::string(e.what()).find(record.fileOf(rsrc, 0).string()), std::string::npos);
-        }
-    }
-    std::filesystem::remove(record.fileOf(rsrc, 0));
-    EXPECT_TRUE(record.read(rsrc, 0, rq521).empty());  // never recorded
-    std::filesystem::create_directory(record.fileOf(rsrc, 0));
-    EXPECT_THROW(record.read(rsrc, 0, rq521), RecordError);
-}
-
-TEST_F(Record, StagedStateTakesThePlaceOfTheRecordOnlyAtCommit) {
-    const std::set<Crosspoint> first{{1, 1}, {10, 48}}, second{{2, 2}};
-    record.stage(rsrc, 0, first, rq521).commit();
-    {
-        auto staged = record.stage(rsrc, 0, second, rq521);
-        EXPECT_EQ(record.read(rsrc, 0, rq521), first);
-    }  // dropped: the switch failed
-    EXPECT_EQ(record.read(rsrc, 0, rq521), first);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);  // no leftovers
-    record.stage(rsrc, 0, second, rq521).commit();
-    EXPECT_EQ(record.read(rsrc, 0, rq521), second);
-    EXPECT_THROW(record.stage(rsrc, 0, {{11, 1}}, rq521), RecordError);
-    EXPECT_THROW(StateRecord(record.fileOf(rsrc, 0) / "sub").stage(rsrc, 0, first, rq521), RecordError);
-}
-
 }  // namespace

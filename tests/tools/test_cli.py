@@ -7,6 +7,7 @@ import struct
 import subprocess
 import termios
 import fcntl
+from pathlib import Path
 
 import pytest
 
@@ -115,26 +116,38 @@ def test_scpi_and_close_number_columns_differently_on_an_rq522(bench):
     assert closed_points(as_json("show", rsrc, env=bench)) == {(2, 1), (1, 49)}
 
 
-def test_a_record_that_cannot_be_believed_stops_the_command(bench):
+def test_a_state_file_of_an_earlier_korvax_is_adopted_once_and_checked(bench):
+    state = Path(bench["KORVAX_STATE_DIR"])
+    state.mkdir()
+    kept = state / "TCPIP0__wide__INSTR.sub0"
+    kept.write_text("# korvax relay record 1\n1!1\n# end 1\n")
+    assert closed_points(as_json("close", "TCPIP0::wide::INSTR", "2!2", env=bench)) == {(1, 1), (2, 2)}
+    kept.write_text("3!3\n")  # read once: the record holds the chassis from then on
+    assert closed_points(as_json("show", "TCPIP0::wide::INSTR", env=bench)) == {(1, 1), (2, 2)}
+
     rsrc = "TCPIP0::bench::INSTR"
-    assert korvax("close", rsrc, "1!1", env=bench).returncode == 0
-    path = next(os.scandir(bench["KORVAX_STATE_DIR"])).path
-    with open(path, "w") as f:
-        f.write("1!49\n")  # would close 2!1, a relay nobody asked for
+    wrong = state / "TCPIP0__bench__INSTR.sub0"
+    wrong.write_text("1!49\n")  # would close 2!1, a relay nobody asked for
     for args in (["close", rsrc, "2!2"], ["show", rsrc], ["scpi", rsrc, ":CLOS (@0(1!1))"]):
         run = korvax(*args, env=bench)
         assert run.returncode == 1, run.stdout
-        assert "crosspoint 1!49 is outside" in run.stderr and path in run.stderr
-    assert korvax("clear", rsrc, env=bench).returncode == 0  # the way out: every relay open, a new record
+        assert "crosspoint 1!49 is outside" in run.stderr and str(wrong) in run.stderr
+    assert korvax("clear", rsrc, env=bench).returncode == 0  # the way out: every relay open
     assert closed_points(as_json("show", rsrc, env=bench)) == set()
 
 
-def test_a_record_that_cannot_be_written_stops_before_switching(bench, tmp_path):
+def test_a_record_that_cannot_be_opened_stops_before_switching(bench, tmp_path):
     blocked = tmp_path / "not-a-folder"
     blocked.write_text("")
-    run = korvax("close", "TCPIP0::bench::INSTR", "1!1", env=dict(bench, KORVAX_STATE_DIR=str(blocked)))
-    assert run.returncode == 1
-    assert str(blocked) in run.stderr and "nothing was switched" in run.stderr
+    state = tmp_path / "state"
+    state.mkdir()
+    (state / "switching.sqlite3").write_bytes(b"not a database " * 100)
+    for env in (dict(bench, KORVAX_STATE_DIR=str(blocked)), bench):
+        run = korvax("close", "TCPIP0::bench::INSTR", "1!1", "--json", env=env)
+        assert run.returncode == 1
+        assert env["KORVAX_STATE_DIR"] in run.stderr and "nothing was switched" in run.stderr
+        error = json.loads(run.stdout)["error"]
+        assert (error["code"], error["name"]) == (-5, "KORVAXSW_RECORD")
 
 
 @pytest.mark.parametrize(

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <sstream>
 #include <vector>
 
@@ -91,10 +90,23 @@ TEST(Extensions, ErrorNamesAreTheHeadersEnumerators) {
     std::stringstream text;
     text << in.rdbuf();
     const std::string header = text.str();
-    const std::regex enumerator(R"((KORVAX_(?:OK|ERR_[A-Z0-9_]+)) = (-?\d+),)");
+    // Lines "    KORVAX_ERR_HANDLE = -10023, /**< ... */" (read without
+    // std::regex, whose inlined code g++ 12 warns about under the sanitizers).
     int seen = 0;
-    for (std::sregex_iterator it(header.begin(), header.end(), enumerator), end; it != end; ++it) {
-        EXPECT_STREQ(KORVAX_ErrorName(std::stoll((*it)[2])), (*it)[1].str().c_str());
+    std::istringstream lines(header);
+    for (std::string line; std::getline(lines, line);) {
+        const auto start = line.find_first_not_of(' ');
+        const auto equals = line.find(" = ");
+        const auto comma = line.find(',');
+        if (start == std::string::npos || equals == std::string::npos || comma == std::string::npos || comma < equals)
+            continue;
+        const std::string name = line.substr(start, equals - start);
+        const std::string number = line.substr(equals + 3, comma - equals - 3);
+        const bool named = (name == "KORVAX_OK" || name.starts_with("KORVAX_ERR_")) &&
+                           name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") == std::string::npos;
+        const bool numeric = !number.empty() && number.find_first_not_of("-0123456789") == std::string::npos;
+        if (!named || !numeric) continue;
+        EXPECT_STREQ(KORVAX_ErrorName(std::stoll(number)), name.c_str());
         ++seen;
     }
     EXPECT_EQ(seen, 54);  // KORVAX_OK and every code but the last, which has no comma
