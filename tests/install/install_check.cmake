@@ -20,6 +20,10 @@ set(prefix ${WORK}/moved)
 file(GLOB_RECURSE pcfile ${prefix}/*/KORVAX.pc)
 get_filename_component(pcdir "${pcfile}" DIRECTORY)
 
+# A consumer built by the sanitizer builds carries their flags too: the
+# installed library needs their run-time.
+separate_arguments(consumer_flags UNIX_COMMAND "${CONSUMER_FLAGS}")
+
 # pkg-config: the flags name the moved tree.
 set(ENV{PKG_CONFIG_PATH} "${pcdir}")
 run(pkg-config --cflags --libs KORVAX)
@@ -29,13 +33,14 @@ string(STRIP "${out}" libdir)
 if(NOT libdir MATCHES "^${prefix}/")
   message(FATAL_ERROR "pkg-config's libdir ${libdir} is not under ${prefix}")
 endif()
-run(${CC} ${SOURCE}/examples/switch_session.c ${flags} -o ${WORK}/session-pkgconfig)
+run(${CC} ${consumer_flags} ${SOURCE}/examples/switch_session.c ${flags} -o ${WORK}/session-pkgconfig)
 run(${WORK}/session-pkgconfig)
 message(STATUS "pkg-config build:\n${out}")
 
 # find_package(KORVAX) from the moved tree.
 run(${CMAKE_COMMAND} -S ${SOURCE}/tests/install/consumer -B ${WORK}/consumer -G ${GENERATOR}
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_C_COMPILER=${CC} -DEXAMPLE=${SOURCE}/examples/switch_session.c)
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_C_COMPILER=${CC} -DEXAMPLE=${SOURCE}/examples/switch_session.c
+    "-DCMAKE_C_FLAGS=${CONSUMER_FLAGS}")
 run(${CMAKE_COMMAND} --build ${WORK}/consumer)
 run(${WORK}/consumer/switch_session)
 message(STATUS "find_package build:\n${out}")
