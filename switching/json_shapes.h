@@ -163,7 +163,11 @@ inline Change change(const json &j) {
     };
     if (!j.is_object() || j.size() != 1)
         throw Error(ErrorKind::Invalid, "a change is an object with one key, e.g. {\"connect\": [\"A\", \"B\"]}");
-    const auto &[key, v] = *j.items().begin();
+    // Read the one key through an object iterator: a structured binding of
+    // items().begin() would refer into a temporary range proxy.
+    const auto it = j.begin();
+    const std::string key = it.key();
+    const json &v = it.value();
     if (key == "connect") {
         auto [a, b] = pair(v, "connect");
         return Change::connect(a, b);
