@@ -1,4 +1,4 @@
-// Topology files: the example of the README read as written, and every
+// Topology files: the example of docs/switching.md read as written, and every
 // mistake reported with its file, line and key.
 #include <gtest/gtest.h>
 
