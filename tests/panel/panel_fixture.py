@@ -60,16 +60,19 @@ class Sim:
         self.folder = folder
         models = {"bench": "RQ521", "big": "RQ522", "tired": "RQ523"}
         ports = {name: free_port() for name in models}
-        self.resources = {name: f"TCPIP0::127.0.0.1::{port}::SOCKET" for name, port in ports.items()}
+        served = {name: f"TCPIP0::127.0.0.1::{port}::SOCKET" for name, port in ports.items()}
+        # The panel's library reaches each as an instrument to probe, on its own board number.
+        self.resources = {name: f"TCPIP{board}::127.0.0.1::INSTR" for board, name in enumerate(models)}
+        self.served = served
         conf = ""
         for name, model in models.items():
-            conf += f"[{self.resources[name]}]\nmodel = {model}\n"
+            conf += f"[{served[name]}]\nmodel = {model}\n"
             if name == "tired":
                 conf += f"refuse-after = {TIRED_FRAMES}\n"
             conf += "\n"
         (folder / "sim.conf").write_text(conf)
-        # The panel's library reaches them as instruments to probe.
-        (folder / "client.conf").write_text("".join(f"[{r}]\n\n" for r in self.resources.values()))
+        (folder / "client.conf").write_text("".join(f"[{self.resources[name]}]\nsocket-port = {ports[name]}\n\n"
+                                                    for name in models))
         (folder / "topology.toml").write_text(TOPOLOGY.format(**self.resources))
         self.lines: list[str] = []
         self.process = subprocess.Popen(
@@ -93,7 +96,7 @@ class Sim:
 
     def relays(self, chassis: str) -> list[str]:
         """What each frame the chassis applied left closed, in order ("none" for nothing)."""
-        prefix = self.resources[chassis] + " closed: "
+        prefix = self.served[chassis] + " closed: "
         return [line[len(prefix):] for line in list(self.lines) if line.startswith(prefix)]
 
     def environment(self) -> dict:

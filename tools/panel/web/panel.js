@@ -203,10 +203,13 @@ function renderPager(d) {
     if (card) closedPerCard.set(card.position, (closedPerCard.get(card.position) || 0) + 1);
   }
   const select = $('page');
-  select.replaceChildren(...d.cards.map((k, i) => el('option', {
-    value: String(i),
-    textContent: `card ${k.position} · C${k.first_column}–C${k.last_column}${closedPerCard.get(k.position) ? ` · ${closedPerCard.get(k.position)} closed` : ''}`,
-  })));
+  const label = (k) => `card ${k.position} · C${k.first_column}–C${k.last_column}${closedPerCard.get(k.position) ? ` · ${closedPerCard.get(k.position)} closed` : ''}`;
+  if (select.dataset.key === d.name && select.options.length === d.cards.length) {
+    d.cards.forEach((k, i) => { select.options[i].textContent = label(k); });
+  } else {
+    select.dataset.key = d.name;
+    select.replaceChildren(...d.cards.map((k, i) => el('option', { value: String(i), textContent: label(k) })));
+  }
   select.value = String(state.page);
 }
 
@@ -278,6 +281,17 @@ function applyHeat(d) {
 }
 
 function renderRoutes(d) {
+  // The buttons stay the same elements while the routes do (only whether
+  // each is on changes), so that a script holding one can click it again.
+  const key = `${d.name}:${d.routes.map((r) => r.name).join(',')}`;
+  if ($('routes').dataset.key === key) {
+    for (const r of d.routes) {
+      const b = $('routes').querySelector(`[data-route="${CSS.escape(r.name)}"]`);
+      if (b) b.setAttribute('aria-pressed', r.on ? 'true' : 'false');
+    }
+    return;
+  }
+  $('routes').dataset.key = key;
   const rows = d.routes.map((r) => {
     const what = r.kind === 'group' ? `group: ${r.routes.join(', ')}` : r.legs.join('  ');
     const on = el('button', {
@@ -457,6 +471,11 @@ document.addEventListener('DOMContentLoaded', () => {
     closeConfirm();
     clearPreview();
     act(() => api('POST', `/api/chassis/${encodeURIComponent(state.current)}/disconnect`, { all: true }));
+  });
+  // A link or bookmark to #NAME shows that chassis.
+  window.addEventListener('hashchange', () => {
+    const name = decodeURIComponent(location.hash.slice(1));
+    if (state.chassis.some((c) => c.name === name)) select(name);
   });
   $('token-form').addEventListener('submit', (ev) => {
     ev.preventDefault();
