@@ -6,8 +6,8 @@
 #                               libkorvaxvisa.so.1 and the simulator library
 #                               libkorvaxsim.so.1 it links
 #   libkorvax-dev  development  headers, libKORVAX.so, CMake package, KORVAX.pc
-#   korvax-tools   tools        korvax, korvax-sim (and the browser panel once
-#                               it is a program of its own), their man pages
+#   korvax-tools   tools        korvax, korvax-sim, the browser panel
+#                               korvax-panel, their man pages
 
 # ---- man pages ------------------------------------------------------------
 # Made from each program's own --help by help2man at build time, so that they
@@ -50,10 +50,7 @@ endfunction()
 
 korvax_man_page(korvax "find, inspect and switch relay switch-matrix chassis")
 korvax_man_page(korvax-sim "serve simulated relay switch-matrix chassis over the network and on pseudo-terminals")
-# The browser panel: nothing to add while it is a korvax subcommand (its
-# --help line is in korvax's page); as a program of its own, install it with
-# korvax_installed_program() and add its page here:
-#   korvax_man_page(korvax-panel "...")
+korvax_man_page(korvax-panel "serve a soft front panel for relay switch-matrix chassis to a web browser")
 
 # ---- CPack ------------------------------------------------------------------
 set(KORVAX_PACKAGE_MAINTAINER "KORVAX maintainers <korvax@example.com>"
@@ -129,5 +126,6 @@ cpack_add_component(${KORVAX_TOOLS_COMPONENT}
 korvax finds, inspects and switches chassis from a terminal, on hardware or
 on simulated chassis (korvax demo runs a whole session on one). korvax-sim
 serves the simulated chassis of a resource file over VXI-11, raw TCP
-sockets and pseudo-terminals."
+sockets and pseudo-terminals. korvax-panel serves a soft front panel of the
+chassis to a web browser."
   DEPENDS ${KORVAX_RUNTIME_COMPONENT})

@@ -18,6 +18,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -956,6 +957,9 @@ int run(int argc, char **argv) {
     update->add_flag("--yes,-y", o.yes, "do not ask for confirmation");
     auto *demo = app.add_subcommand("demo", "a whole session on a simulated chassis");
     demo->add_option("--model", o.demoModel, "chassis model to simulate (default RQ521)");
+    // Run by main() before any parsing (it is korvax-panel); here for --help.
+    app.add_subcommand("panel", "serve the soft front panel in a browser (korvax-panel; 'korvax panel --help')")
+        ->footer("Runs korvax-panel, found beside korvax, with the same arguments.");
 
     for (auto *c : app.get_subcommands({}))
         if (c->get_footer().empty()) c->footer("Every subcommand also takes --sim MODEL, --timeout MS and --json.");
@@ -1033,9 +1037,37 @@ int run(int argc, char **argv) {
 }
 
 }  // namespace
+
+// `korvax panel ARGS...` is korvax-panel ARGS...: the program installed
+// beside this one (the panel is a program of its own, with its own HTTP
+// server and page; the command does not link them).
+int runPanel(int argc, char **argv) {
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    const std::filesystem::path panel = ec ? std::filesystem::path("korvax-panel") : self.parent_path() / "korvax-panel";
+    std::vector<std::string> words{"korvax-panel"};
+    bool dropped = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!dropped && std::string_view(argv[i]) == "panel") {
+            dropped = true;
+            continue;
+        }
+        words.emplace_back(argv[i]);
+    }
+    std::vector<char *> args;
+    for (auto &w : words) args.push_back(w.data());
+    args.push_back(nullptr);
+    execv(panel.c_str(), args.data());
+    std::cerr << "korvax: cannot run " << panel.string() << ": " << std::strerror(errno)
+              << " (korvax panel runs korvax-panel, installed beside korvax)\n";
+    return 1;
+}
+
 }  // namespace korvax::tools
 
 int main(int argc, char **argv) {
+    if (const auto word = korvax::tools::commandWord(argc, argv); word && *word == "panel")
+        return korvax::tools::runPanel(argc, argv);
     try {
         if (korvax::tools::isSwitchingCommand(argc, argv)) return korvax::tools::runSwitchingCommand(argc, argv);
         return korvax::tools::run(argc, argv);

@@ -53,6 +53,8 @@ dev     MUST lib/(.*/)?pkgconfig/KORVAX\.pc
 dev     NOT  lib/(.*/)?lib[^/]*\.so\..*|bin/.*
 tools   MUST bin/korvax
 tools   MUST bin/korvax-sim
+tools   MUST bin/korvax-panel
+tools   MUST share/man/man1/korvax-panel\.1\.gz
 tools   MUST share/man/man1/korvax\.1\.gz
 tools   NOT  lib/.*|include/.*
 TABLE
@@ -89,6 +91,8 @@ for p in "$runtime" "$tools"; do dpkg-deb -x "$p" "$root"; done
 unset LD_LIBRARY_PATH KORVAX_VISA_LIBRARY KORVAX_LIBRARY
 out=$("$root/usr/bin/korvax" --version)
 [ "$out" = "$version" ] || fail "korvax --version printed '$out', not $version"
+out=$("$root/usr/bin/korvax-panel" --version)
+[ "$out" = "$version" ] || fail "korvax-panel --version printed '$out', not $version"
 LD_TRACE_LOADED_OBJECTS=1 "$root/usr/bin/korvax" | grep -Fq "libKORVAX.so.1 => $root/usr/" ||
   fail "the unpacked korvax does not load the unpacked libKORVAX"
 "$root/usr/bin/korvax" --sim RQ523 find | grep -q "TCPIP0::sim-rq523::INSTR" ||
