@@ -149,6 +149,12 @@ BENCHMARK(BM_OpMatrixVxi11)->UseRealTime();
 int main(int argc, char **argv) {
     unsetenv("KORVAX_VISA_LIBRARY");
     setenv("KORVAX_VISA_RESOURCES", "", 1);
+    // Off this machine's own serial and USB ports, as the tests are: the
+    // discovery of each case names its chassis (restrictSearch), and these
+    // keep any other search from reaching a real port.
+    setenv("KORVAX_DEV_ROOT", "/nonexistent", 1);
+    setenv("KORVAX_SYSFS_ROOT", "/nonexistent", 1);
+    setenv("KORVAX_VISA_SERIAL_SCAN", "named", 1);
     if (!std::getenv("KORVAX_SIM")) {
         const auto here = std::filesystem::canonical("/proc/self/exe").parent_path();
         setenv("KORVAX_SIM", (here / "korvax-sim").c_str(), 1);

@@ -27,6 +27,10 @@ std::array<uint32_t, kChassis> handles{};
 // initialised, and nothing else for discovery to probe.
 bool install() {
     setenv("KORVAX_VISA_RESOURCES", "", 1);
+    // Off this machine's own serial and USB ports, as the tests are.
+    setenv("KORVAX_DEV_ROOT", "/nonexistent", 1);
+    setenv("KORVAX_SYSFS_ROOT", "/nonexistent", 1);
+    setenv("KORVAX_VISA_SERIAL_SCAN", "named", 1);
     std::array<std::string, kChassis> names;
     for (int i = 0; i < kChassis; ++i) {
         names[i] = "TCPIP0::bench-" + std::to_string(i) + "::INSTR";

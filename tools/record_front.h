@@ -1,6 +1,6 @@
 // The relay record of the korvax command is the switching engine's: one
-// SQLite record that every program of ours switches through (see the
-// README, "Switching by name"). The commands that switch by number (close,
+// SQLite record that every program of ours switches through (see
+// docs/switching.md). The commands that switch by number (close,
 // open, clear, the SCPI relay commands) and `show RSRC` reach it through a
 // session over the one chassis they connected, with no names and no rules.
 #pragma once

@@ -123,7 +123,7 @@ std::string topologyFile(const Options &o) {
     std::string file = Topology::defaultPath();
     std::error_code ec;
     if (!std::filesystem::exists(file, ec))
-        throw Usage{"no topology: give --topology FILE, or write " + file + " (see the README, \"Switching by name\")"};
+        throw Usage{"no topology: give --topology FILE, or write " + file + " (see docs/switching.md)"};
     return file;
 }
 

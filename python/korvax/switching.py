@@ -13,7 +13,7 @@
 
 Every failure raises SwitchingError (Refused when a rule refused; nothing was
 sent then). The record these calls share with the korvax command and every
-other process is described in the README's "Switching by name".
+other process is described in docs/switching.md.
 """
 from __future__ import annotations
 

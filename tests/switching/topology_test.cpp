@@ -1,4 +1,4 @@
-// Topology files: the example of the README read as written, and every
+// Topology files: the example of docs/switching.md read as written, and every
 // mistake reported with its file, line and key.
 #include <gtest/gtest.h>
 
@@ -47,6 +47,15 @@ bring_up = ["power_dut3", "measure_dut1"]
     EXPECT_EQ(t.routes[2].legs[1].a, "R2");
     ASSERT_EQ(t.groups.size(), 1u);
     EXPECT_EQ(t.groups[0].routes, (std::vector<std::string>{"power_dut3", "measure_dut1"}));
+}
+
+// The topology file of the README's first session and of the panel's
+// commands, as shipped.
+TEST(Topology, TheExampleFileReads) {
+    const Topology t = Topology::load(KORVAX_SOURCE_DIR "/examples/bench.toml");
+    ASSERT_EQ(t.chassis.size(), 1u);
+    EXPECT_EQ(t.chassis[0].resource, "TCPIP0::127.0.0.1::inst0::INSTR");
+    EXPECT_NE(t.findRoute("measure_dut1"), nullptr);
 }
 
 TEST(Topology, MistakesNameFileLineAndKey) {
