@@ -2,13 +2,13 @@
 import json
 import os
 import queue
-import socket
 import subprocess
 import threading
-import time
 import urllib.error
 import urllib.request
 from pathlib import Path
+
+from logged_sim import LoggedSim, free_port
 
 CLI = os.environ["KORVAX_CLI"]
 SIM = os.environ["KORVAX_SIM"]
@@ -47,13 +47,7 @@ bring_up = ["power_dut3", "measure_dut1"]
 TIRED_FRAMES = 4
 
 
-def free_port() -> int:
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-class Sim:
+class Sim(LoggedSim):
     """korvax-sim serving the three chassis, with --log-relays read as it prints."""
 
     def __init__(self, folder: Path) -> None:
@@ -74,30 +68,10 @@ class Sim:
         (folder / "client.conf").write_text("".join(f"[{self.resources[name]}]\nsocket-port = {ports[name]}\n\n"
                                                     for name in models))
         (folder / "topology.toml").write_text(TOPOLOGY.format(**self.resources))
-        self.lines: list[str] = []
-        self.process = subprocess.Popen(
-            [SIM, "--log-relays", "--portmapper-port", str(free_port()), str(folder / "sim.conf")],
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-        )
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-        self.wait_for(lambda: sum(line.startswith("serving ") for line in self.lines) == len(models))
-
-    def _read(self) -> None:
-        for line in self.process.stdout:
-            self.lines.append(line.rstrip("\n"))
-
-    def wait_for(self, condition, seconds: float = 10) -> None:
-        for _ in range(int(seconds * 100)):
-            if condition():
-                return
-            time.sleep(0.01)
-        raise AssertionError("korvax-sim printed:\n" + "\n".join(self.lines))
+        self.start(SIM, folder / "sim.conf", len(models))
 
     def relays(self, chassis: str) -> list[str]:
-        """What each frame the chassis applied left closed, in order ("none" for nothing)."""
-        prefix = self.served[chassis] + " closed: "
-        return [line[len(prefix):] for line in list(self.lines) if line.startswith(prefix)]
+        return self.relays_of(self.served[chassis])
 
     def environment(self) -> dict:
         return dict(os.environ, KORVAX_VISA_RESOURCES=str(self.folder / "client.conf"),
@@ -107,11 +81,6 @@ class Sim:
     def korvax(self, *args: str) -> subprocess.CompletedProcess:
         return subprocess.run([CLI, "--topology", str(self.folder / "topology.toml"), *args], capture_output=True,
                               text=True, timeout=60, env=self.environment())
-
-    def stop(self) -> None:
-        self.process.terminate()
-        self.process.wait(timeout=10)
-        self.reader.join(timeout=10)
 
 
 class Panel:

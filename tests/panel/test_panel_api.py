@@ -6,25 +6,9 @@ import subprocess
 
 import pytest
 
-from panel_fixture import PANEL, TIRED_FRAMES, Panel, Sim
+from panel_fixture import PANEL, TIRED_FRAMES, Panel
 
 JSON = {"Content-Type": "application/json"}
-
-
-@pytest.fixture(scope="module")
-def sim(tmp_path_factory):
-    s = Sim(tmp_path_factory.mktemp("panel-api"))
-    try:
-        yield s
-    finally:
-        s.stop()
-
-
-@pytest.fixture(scope="module")
-def panel(sim):
-    p = Panel(sim)
-    yield p
-    assert p.stop() == 0  # SIGTERM ends it cleanly
 
 
 def raw(panel, method, path, body=None, headers=None, chunked=False):

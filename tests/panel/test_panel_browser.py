@@ -36,25 +36,8 @@ from selenium.webdriver.chrome.service import Service  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 
-from panel_fixture import Panel, Sim  # noqa: E402
 
 SHOTS = Path(os.environ.get("KORVAX_PANEL_SHOTS", "panel-screenshots"))
-
-
-@pytest.fixture(scope="module")
-def sim(tmp_path_factory):
-    s = Sim(tmp_path_factory.mktemp("panel-browser"))
-    try:
-        yield s
-    finally:
-        s.stop()
-
-
-@pytest.fixture(scope="module")
-def panel(sim):
-    p = Panel(sim)
-    yield p
-    p.stop()
 
 
 @pytest.fixture(scope="module")

@@ -1,13 +1,11 @@
 """The korvax command switching by name against korvax-sim, a chassis in another process."""
 import json
 import os
-import socket
 import subprocess
-import threading
-import time
 from pathlib import Path
 
 import pytest
+from logged_sim import LoggedSim, free_port
 
 CLI = os.environ["KORVAX_CLI"]
 SIM = os.environ["KORVAX_SIM"]
@@ -41,13 +39,7 @@ probe = ["A:X", "A:Z"]
 """
 
 
-def free_port() -> int:
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-class Sim:
+class Sim(LoggedSim):
     """korvax-sim serving the bench and the tired chassis, with --log-relays read as it prints."""
 
     def __init__(self, folder: Path) -> None:
@@ -58,35 +50,10 @@ class Sim:
                                          f"[{self.resources['tired']}]\nmodel = RQ523\nrefuse-after = 3\n")
         (folder / "client.conf").write_text(f"[TCPIP0::127.0.0.1::INSTR]\nsocket-port = {bench}\n\n"
                                             f"[TCPIP0::localhost::INSTR]\nsocket-port = {tired}\n")
-        self.lines: list[str] = []
-        self.process = subprocess.Popen(
-            [SIM, "--log-relays", "--portmapper-port", str(free_port()), str(folder / "sim.conf")],
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-        )
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-        self.wait_for(lambda: sum(line.startswith("serving ") for line in self.lines) == 2)
-
-    def _read(self) -> None:
-        for line in self.process.stdout:
-            self.lines.append(line.rstrip("\n"))
-
-    def wait_for(self, condition, seconds: float = 10) -> None:
-        for _ in range(int(seconds * 100)):
-            if condition():
-                return
-            time.sleep(0.01)
-        raise AssertionError("korvax-sim printed:\n" + "\n".join(self.lines))
+        self.start(SIM, folder / "sim.conf", 2)
 
     def relays(self, chassis: str) -> list[str]:
-        """What each frame the chassis applied left closed, in order ("none" for nothing)."""
-        prefix = self.resources[chassis] + " closed: "
-        return [line[len(prefix):] for line in list(self.lines) if line.startswith(prefix)]
-
-    def stop(self) -> None:
-        self.process.terminate()
-        self.process.wait(timeout=10)
-        self.reader.join(timeout=10)
+        return self.relays_of(self.resources[chassis])
 
 
 @pytest.fixture(scope="module")
