@@ -166,7 +166,7 @@ inline Change change(const json &j) {
     // Read the one key through an object iterator: a structured binding of
     // items().begin() would refer into a temporary range proxy.
     const auto it = j.begin();
-    const std::string key = it.key();
+    const std::string &key = it.key();
     const json &v = it.value();
     if (key == "connect") {
         auto [a, b] = pair(v, "connect");

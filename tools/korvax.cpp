@@ -1055,6 +1055,7 @@ int runPanel(int argc, char **argv) {
         words.emplace_back(argv[i]);
     }
     std::vector<char *> args;
+    args.reserve(words.size() + 1);
     for (auto &w : words) args.push_back(w.data());
     args.push_back(nullptr);
     execv(panel.c_str(), args.data());

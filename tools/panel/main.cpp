@@ -123,4 +123,11 @@ int run(int argc, char **argv) {
 
 }  // namespace
 
-int main(int argc, char **argv) { return run(argc, argv); }
+int main(int argc, char **argv) {
+    try {
+        return run(argc, argv);
+    } catch (...) {
+        // Only writing the message of a failure can get here.
+        return 1;
+    }
+}

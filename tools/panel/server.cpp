@@ -449,7 +449,7 @@ struct Server::State {
         for (const WebAsset &a : webAssets()) {
             const std::string path(a.path);
             auto serve = [a](const httplib::Request &, httplib::Response &res) {
-                res.set_content(std::string(a.body), std::string(a.type).c_str());
+                res.set_content(std::string(a.body), std::string(a.type));
             };
             http.Get(path == "/index.html" ? "/" : path, serve);
             if (path == "/index.html") http.Get(path, serve);
